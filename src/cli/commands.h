@@ -1,0 +1,10 @@
+// The commands that dispatch runs. Each returns the exit status of a successful run; every
+// failure ends the run through fail.
+#pragma once
+
+namespace cli {
+
+int runSeal();
+int runUnseal();
+
+}  // namespace cli

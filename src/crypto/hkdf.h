@@ -1,0 +1,14 @@
+// HKDF (RFC 5869) with SHA-256, through OpenSSL's EVP_KDF "HKDF".
+#pragma once
+
+#include <cstddef>
+
+#include "crypto/secret_bytes.h"
+
+namespace crypto {
+
+// Extract-then-expand. Throws CryptoError only if OpenSSL fails (or length > 255 * 32).
+SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info,
+                       std::size_t length);
+
+}  // namespace crypto

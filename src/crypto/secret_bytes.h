@@ -1,0 +1,48 @@
+// Byte and text containers for this tool. Anything that holds a secret (key bytes, key text,
+// shared secrets, wrapping keys, plaintexts) lives in a Secret* container, whose allocator wipes
+// the whole allocation with OPENSSL_cleanse before releasing it, reallocations included.
+#pragma once
+
+#include <openssl/crypto.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace crypto {
+
+template <class T>
+struct WipingAllocator {
+  using value_type = T;
+
+  WipingAllocator() noexcept = default;
+  template <class U>
+  WipingAllocator(const WipingAllocator<U>&) noexcept {}
+
+  T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    OPENSSL_cleanse(p, n * sizeof(T));
+    std::allocator<T>{}.deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+using SecretBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
+// A vector rather than a basic_string: short strings live inline, out of the allocator's reach.
+using SecretText = std::vector<char, WipingAllocator<char>>;
+
+inline std::string_view view(const SecretText& text) { return {text.data(), text.size()}; }
+
+inline ByteView bytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace crypto

@@ -1,0 +1,14 @@
+// Unsealing: gives back the key bytes that seal wrapped, on the machine whose TPM made the
+// enclave key. Works on records and bytes only.
+#pragma once
+
+#include "crypto/secret_bytes.h"
+#include "sealing/sealed.h"
+
+namespace sealing {
+
+// Throws Failure::input if a member is not base64 (all three are decoded before the TPM is
+// touched); otherwise errors of the TPM and the cryptography pass through unchanged.
+crypto::SecretBytes unseal(const Sealed& sealed);
+
+}  // namespace sealing

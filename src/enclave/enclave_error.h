@@ -17,7 +17,8 @@ class EnclaveError : public std::runtime_error {
 
 inline constexpr std::string_view noTpmFound = "no TPM found";
 inline constexpr std::string_view malformedBlob = "enclave key is not a TPM key blob";
-inline constexpr std::string_view foreignKey = "key was not made by this TPM, or the TPM was cleared";
+inline constexpr std::string_view foreignKey =
+    "key was not made by this TPM, or the TPM was cleared";
 
 // Throws EnclaveError "<command> failed: <decoded return code>".
 [[noreturn]] void throwTpmError(std::string_view command, TSS2_RC rc);

@@ -1,10 +1,9 @@
 // The TPM 2.0 Key File (ASN.1 "TSS2 PRIVATE KEY", a loadable key under the owner's storage root
-// key) in DER, and the key templates this tool uses.
+// key) in DER: the blob that carries an enclave key between runs.
 #pragma once
 
 #include <tss2/tss2_tpm2_types.h>
 
-#include "crypto/p256.h"
 #include "crypto/secret_bytes.h"
 
 namespace enclave {
@@ -21,15 +20,5 @@ crypto::Bytes encodeKeyFile(const KeyFile& keyFile);
 // Reads exactly that (emptyAuth TRUE written as 0xFF or 0x01), with a public area that is an
 // enclave key's. Throws EnclaveError malformedBlob for anything else.
 KeyFile decodeKeyFile(crypto::ByteView der);
-
-// The TCG ECC P-256 storage root key template ("H template"): restricted decrypt, AES-128-CFB.
-TPM2B_PUBLIC storageRootKeyTemplate();
-
-// An enclave key: unrestricted P-256 decrypt key, noDA, empty auth, no scheme.
-TPM2B_PUBLIC enclaveKeyTemplate();
-
-// The public key of a public area that matches enclaveKeyTemplate, else EnclaveError
-// malformedBlob.
-crypto::P256::KeyAgreement::PublicKey enclavePublicKey(const TPMT_PUBLIC& publicArea);
 
 }  // namespace enclave

@@ -8,6 +8,7 @@
 #include "crypto/p256.h"
 #include "crypto/secret_bytes.h"
 #include "enclave/esys.h"
+#include "enclave/key_file.h"
 #include "enclave/tpm.h"
 
 namespace enclave::SecureEnclave {
@@ -26,8 +27,10 @@ class PrivateKey {
   static PrivateKey create(Tpm& tpm = Tpm::system());
 
   // Restores a key from its blob: parses it strictly, then loads it under a re-created parent.
-  // Throws EnclaveError: malformedBlob, foreignKey, or a decoded TPM error.
-  explicit PrivateKey(crypto::ByteView dataRepresentation, Tpm& tpm = Tpm::system());
+  // Throws EnclaveError: malformedBlob, foreignKey, or a decoded TPM error. Without a Tpm, the
+  // blob is parsed before the system TPM is looked for.
+  explicit PrivateKey(crypto::ByteView dataRepresentation);
+  PrivateKey(crypto::ByteView dataRepresentation, Tpm& tpm);
 
   PrivateKey(PrivateKey&&) noexcept = default;
   PrivateKey& operator=(PrivateKey&&) noexcept = default;
@@ -43,12 +46,12 @@ class PrivateKey {
       const crypto::P256::KeyAgreement::PublicKey& peer);
 
  private:
-  PrivateKey(Tpm& tpm, const TPM2B_PUBLIC& publicArea, const TPM2B_PRIVATE& privateArea);
+  PrivateKey(Tpm& tpm, const KeyFile& keyFile);
+  static PrivateKey restore(crypto::ByteView dataRepresentation, Tpm* tpm);
   void load();
 
   Tpm* tpm_;
-  TPM2B_PUBLIC publicArea_;
-  TPM2B_PRIVATE privateArea_;
+  KeyFile keyFile_;
   crypto::P256::KeyAgreement::PublicKey publicKey_;
   esys::Object parent_;  // loaded on demand, together with key_
   esys::Object key_;

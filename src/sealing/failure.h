@@ -10,7 +10,8 @@ class Failure : public std::exception {
  public:
   enum Value { input };
 
-  Failure(Value value) : value_(value) {}  // NOLINT: Failure::input converts, as in `throw Failure(Failure::input)`
+  Failure(Value value)
+      : value_(value) {}  // NOLINT: Failure::input converts, as in `throw Failure(Failure::input)`
   Value value() const noexcept { return value_; }
   const char* what() const noexcept override { return "input"; }
   bool operator==(const Failure&) const = default;

@@ -1,0 +1,70 @@
+#include "cli/console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+
+#include "cli/text.h"
+
+namespace cli {
+namespace {
+
+// Writes all of data, continuing partial writes; false if the descriptor refuses.
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+crypto::SecretText input() {
+  // Read straight into wiping storage: no stdio buffer keeps a copy of the key text.
+  crypto::SecretText raw(64 * 1024);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == raw.size()) raw.resize(raw.size() * 2);
+    const ssize_t got = ::read(STDIN_FILENO, raw.data() + used, raw.size() - used);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      fail("cannot read standard input");
+    }
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  const crypto::SecretText text =
+      decodeUtf8Lossy(crypto::bytesOf(std::string_view(raw.data(), used)));
+  const std::string_view kept = trimmed(crypto::view(text));
+  return crypto::SecretText(kept.begin(), kept.end());
+}
+
+void fail(std::string_view message) {
+  std::string line = "morvane-keyvault: ";
+  line += message;
+  line += '\n';
+  // The outcome is not examined: the run ends with status 1 either way.
+  writeAll(STDERR_FILENO, line.data(), line.size());
+  std::exit(1);
+}
+
+void writeResultLine(std::string_view text) {
+  // A closed pipe must become an error line and status 1, not a silent death by SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  crypto::SecretText line(text.begin(), text.end());
+  line.push_back('\n');
+  if (!writeAll(STDOUT_FILENO, line.data(), line.size())) {
+    fail("cannot write to standard output");
+  }
+}
+
+}  // namespace cli

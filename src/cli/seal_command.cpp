@@ -1,0 +1,38 @@
+#include <optional>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "enclave/secure_enclave.h"
+#include "sealing/base64.h"
+#include "sealing/seal.h"
+
+namespace cli {
+
+int runSeal() {
+  // Asked before stdin is read, so a machine without a TPM leaves the key text unread.
+  if (!enclave::SecureEnclave::isAvailable()) fail("no Secure Enclave");
+
+  std::optional<std::string> failure;
+  std::string sealedKeyText;
+  {
+    const crypto::SecretText keyText = input();
+    const std::optional<crypto::SecretBytes> keyBytes =
+        sealing::base64Decode(crypto::view(keyText));
+    if (!keyBytes) {
+      failure = "expected a base64 key on stdin";
+    } else {
+      try {
+        sealedKeyText = sealing::writeSealedKeyText(sealing::seal(*keyBytes));
+      } catch (const std::exception& error) {
+        failure = std::string("sealing failed: ") + error.what();
+      }
+    }
+  }  // the key is wiped and every TPM object flushed before the run can end
+  if (failure) fail(*failure);
+
+  writeResultLine(sealedKeyText);
+  return 0;
+}
+
+}  // namespace cli

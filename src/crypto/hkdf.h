@@ -8,7 +8,6 @@
 namespace crypto {
 
 // Extract-then-expand. Throws CryptoError only if OpenSSL fails (or length > 255 * 32).
-SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info,
-                       std::size_t length);
+SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info, std::size_t length);
 
 }  // namespace crypto

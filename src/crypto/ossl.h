@@ -3,6 +3,7 @@
 
 #include <openssl/bn.h>
 #include <openssl/core.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
 #include <openssl/param_build.h>
@@ -29,5 +30,8 @@ using ParamBld = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
 using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
 using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
 using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
+using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
+using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
+using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;
 
 }  // namespace crypto::ossl

@@ -133,8 +133,12 @@ KeyFile decodeKeyFile(crypto::ByteView der) {
   if (!equals(fields.element(tagInteger), ownerHierarchy)) malformed();
 
   KeyFile keyFile{};
-  keyFile.publicArea =
-      unmarshal<TPM2B_PUBLIC>(fields.element(tagOctetString), Tss2_MU_TPM2B_PUBLIC_Unmarshal);
+  const crypto::ByteView publicBytes = fields.element(tagOctetString);
+  keyFile.publicArea = unmarshal<TPM2B_PUBLIC>(publicBytes, Tss2_MU_TPM2B_PUBLIC_Unmarshal);
+  // The unmarshaller does not hold the TPM2B size to the area it reads; one form only.
+  if (!std::ranges::equal(marshal(keyFile.publicArea, Tss2_MU_TPM2B_PUBLIC_Marshal), publicBytes)) {
+    malformed();
+  }
   keyFile.privateArea =
       unmarshal<TPM2B_PRIVATE>(fields.element(tagOctetString), Tss2_MU_TPM2B_PRIVATE_Unmarshal);
   fields.expectEnd();

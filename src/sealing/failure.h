@@ -14,7 +14,7 @@ class Failure : public std::exception {
       : value_(value) {}  // NOLINT: Failure::input converts, as in `throw Failure(Failure::input)`
   Value value() const noexcept { return value_; }
   const char* what() const noexcept override { return "input"; }
-  bool operator==(const Failure&) const = default;
+  bool operator==(const Failure& other) const noexcept { return value_ == other.value_; }
 
  private:
   Value value_;

@@ -1,0 +1,157 @@
+#include "crypto/p256.h"
+
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/obj_mac.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "crypto/crypto_error.h"
+
+namespace crypto {
+
+namespace {
+
+constexpr std::size_t coordinateSize = 32;
+
+// The field prime p of P-256, big-endian.
+constexpr std::array<std::uint8_t, coordinateSize> fieldPrime = {
+    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+[[noreturn]] void fail(std::string_view text) { throw CryptoError(std::string(text)); }
+
+bool belowFieldPrime(ByteView coordinate) {
+  return std::lexicographical_compare(coordinate.begin(), coordinate.end(), fieldPrime.begin(),
+                                      fieldPrime.end());
+}
+
+ossl::Params keyParams(ByteView x963, const BIGNUM* scalar) {
+  ossl::ParamBld builder(OSSL_PARAM_BLD_new());
+  if (!builder ||
+      OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME,
+                                      SN_X9_62_prime256v1, 0) != 1 ||
+      OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, x963.data(),
+                                       x963.size()) != 1 ||
+      (scalar && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, scalar) != 1)) {
+    throwLibraryError("EC parameter building");
+  }
+  ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
+  if (!params) throwLibraryError("EC parameter building");
+  return params;
+}
+
+// Builds a P-256 key from a point (and a scalar, if given). Returns null when OpenSSL refuses
+// the point, which includes the full public-key check: on the curve, not at infinity, in range.
+ossl::Pkey keyFromData(ByteView x963, const BIGNUM* scalar) {
+  ossl::Params params = keyParams(x963, scalar);
+  ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+  if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) throwLibraryError("EC key import");
+  EVP_PKEY* raw = nullptr;
+  const int selection = scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY;
+  const bool imported = EVP_PKEY_fromdata(ctx.get(), &raw, selection, params.get()) == 1;
+  ossl::Pkey key(raw);
+  if (!imported) {
+    ERR_clear_error();  // the point's fault, not the library's
+    return nullptr;
+  }
+  ossl::PkeyCtx checkCtx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+  if (!checkCtx) throwLibraryError("EC key check");
+  if (EVP_PKEY_public_check(checkCtx.get()) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  return key;
+}
+
+P256::KeyAgreement::PublicKey exportPublicKey(const EVP_PKEY* key) {
+  std::array<std::uint8_t, P256::KeyAgreement::PublicKey::x963Size> x963{};
+  std::size_t length = 0;
+  if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, x963.data(),
+                                      x963.size(), &length) != 1) {
+    throwLibraryError("EC public key export");
+  }
+  if (length != x963.size()) fail("OpenSSL EC public key export failed: not uncompressed");
+  return P256::KeyAgreement::PublicKey::fromX963(x963);
+}
+
+ossl::Pkey generateKey() {
+  ossl::Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", SN_X9_62_prime256v1));
+  if (!key) throwLibraryError("EC key generation");
+  return key;
+}
+
+}  // namespace
+
+SharedSecret::SharedSecret(SecretBytes bytes) : bytes_(std::move(bytes)) {
+  if (bytes_.size() != size) fail(incorrectKeySize);
+}
+
+namespace P256::KeyAgreement {
+
+PublicKey PublicKey::fromX963(ByteView x963) {
+  if (x963.size() != x963Size) fail(incorrectKeySize);
+  // A coordinate of p or more would name the same point as its reduction: a second encoding.
+  if (x963[0] != 0x04 || !belowFieldPrime(x963.subspan(1, coordinateSize)) ||
+      !belowFieldPrime(x963.subspan(1 + coordinateSize))) {
+    fail(invalidPoint);
+  }
+  if (!keyFromData(x963, nullptr)) fail(invalidPoint);
+  std::array<std::uint8_t, x963Size> bytes{};
+  std::copy(x963.begin(), x963.end(), bytes.begin());
+  return PublicKey(bytes);
+}
+
+// pkey_ is declared before publicKey_, so it is ready when the point is exported.
+PrivateKey::PrivateKey() : pkey_(generateKey()), publicKey_(exportPublicKey(pkey_.get())) {}
+
+PrivateKey::PrivateKey(ossl::Pkey pkey, PublicKey publicKey)
+    : pkey_(std::move(pkey)), publicKey_(publicKey) {}
+
+SharedSecret PrivateKey::sharedSecretFromKeyAgreement(const PublicKey& peer) const {
+  // Every PublicKey passed the full check when it was built; a refusal here is OpenSSL's.
+  ossl::Pkey peerKey = keyFromData(peer.x963Representation(), nullptr);
+  if (!peerKey) throwLibraryError("EC peer key import");
+  ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey_.get(), nullptr));
+  std::size_t length = 0;
+  if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 ||
+      EVP_PKEY_derive_set_peer_ex(ctx.get(), peerKey.get(), 0) != 1 ||
+      EVP_PKEY_derive(ctx.get(), nullptr, &length) != 1 || length != SharedSecret::size) {
+    throwLibraryError("ECDH");
+  }
+  SecretBytes secret(length);
+  if (EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1 || length != SharedSecret::size) {
+    throwLibraryError("ECDH");
+  }
+  return SharedSecret(std::move(secret));
+}
+
+PrivateKey privateKeyForTesting(ByteView scalar) {
+  if (scalar.size() != coordinateSize) fail(incorrectKeySize);
+  ossl::SecretBignum secret(BN_secure_new());
+  if (!secret || !BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), secret.get())) {
+    throwLibraryError("EC scalar import");
+  }
+  ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+  ossl::EcPoint point(group ? EC_POINT_new(group.get()) : nullptr);
+  ossl::BnCtx bnCtx(BN_CTX_secure_new());
+  if (!point || !bnCtx ||
+      EC_POINT_mul(group.get(), point.get(), secret.get(), nullptr, nullptr, bnCtx.get()) != 1) {
+    throwLibraryError("EC point multiplication");
+  }
+  std::array<std::uint8_t, PublicKey::x963Size> x963{};
+  // A zero scalar gives the point at infinity, which has no 65-byte form.
+  if (EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, x963.data(),
+                         x963.size(), bnCtx.get()) != x963.size()) {
+    ERR_clear_error();
+    fail(invalidPoint);
+  }
+  ossl::Pkey key = keyFromData(x963, secret.get());
+  if (!key) fail(invalidPoint);
+  return PrivateKey(std::move(key), PublicKey::fromX963(x963));
+}
+
+}  // namespace P256::KeyAgreement
+}  // namespace crypto

@@ -102,7 +102,7 @@ PrivateKey PrivateKey::restore(crypto::ByteView dataRepresentation, Tpm* tpm) {
 crypto::Bytes PrivateKey::dataRepresentation() const { return encodeKeyFile(keyFile_); }
 
 void PrivateKey::load() {
-  esys::Object parent = createParent(*tpm_);
+  const esys::Object parent = createParent(*tpm_);
   ESYS_TR handle = ESYS_TR_NONE;
   const TSS2_RC rc = tpm_->call([&] {
     return Esys_Load(tpm_->esys(), parent.get(), ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
@@ -111,23 +111,22 @@ void PrivateKey::load() {
   if (isIntegrityFailure(rc)) throw EnclaveError(std::string(foreignKey));
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Load", rc);
   key_ = esys::Object(tpm_->esys(), handle);
-  parent_ = std::move(parent);
-}
+}  // the parent goes here: a loaded key holds one of the chip's few object slots, not two
 
 crypto::SharedSecret PrivateKey::sharedSecretFromKeyAgreement(
     const crypto::P256::KeyAgreement::PublicKey& peer) {
   if (!key_) load();
   ESYS_CONTEXT* esys = tpm_->esys();
 
-  // Salted with the parent key, so only this TPM and this process know the session key that
-  // encrypts the response: the shared secret never crosses the bus in clear.
+  // Salted with the enclave key itself, so only this TPM and this process know the session key
+  // that encrypts the response: the shared secret never crosses the bus in clear.
   TPMT_SYM_DEF aes128Cfb{};
   aes128Cfb.algorithm = TPM2_ALG_AES;
   aes128Cfb.keyBits.aes = 128;
   aes128Cfb.mode.aes = TPM2_ALG_CFB;
   ESYS_TR sessionHandle = ESYS_TR_NONE;
   TSS2_RC rc = tpm_->call([&] {
-    return Esys_StartAuthSession(esys, parent_.get(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
+    return Esys_StartAuthSession(esys, key_.get(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
                                  ESYS_TR_NONE, nullptr, TPM2_SE_HMAC, &aes128Cfb, TPM2_ALG_SHA256,
                                  &sessionHandle);
   });

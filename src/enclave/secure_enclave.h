@@ -40,8 +40,8 @@ class PrivateKey {
 
   const crypto::P256::KeyAgreement::PublicKey& publicKey() const { return publicKey_; }
 
-  // TPM2_ECDH_ZGen with the peer, in a session salted with the parent key and with the response
-  // encrypted, so the secret never crosses the bus in clear. Throws EnclaveError.
+  // TPM2_ECDH_ZGen with the peer, in a salted session with the response encrypted, so the
+  // secret never crosses the bus in clear. Throws EnclaveError.
   crypto::SharedSecret sharedSecretFromKeyAgreement(
       const crypto::P256::KeyAgreement::PublicKey& peer);
 
@@ -53,8 +53,7 @@ class PrivateKey {
   Tpm* tpm_;
   KeyFile keyFile_;
   crypto::P256::KeyAgreement::PublicKey publicKey_;
-  esys::Object parent_;  // loaded on demand, together with key_
-  esys::Object key_;
+  esys::Object key_;  // loaded on first use
 };
 
 }  // namespace P256::KeyAgreement

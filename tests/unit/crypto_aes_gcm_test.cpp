@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/hex.h"
+
 #include <string>
 
 #include "crypto/aes_gcm.h"
@@ -8,14 +10,7 @@
 namespace crypto::AES::GCM {
 namespace {
 
-Bytes unhex(std::string_view hex) {
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(
-        static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  }
-  return bytes;
-}
+using testing_support::unhex;
 
 SymmetricKey keyOf(std::uint8_t fill) {
   return SymmetricKey(SecretBytes(SymmetricKey::size, fill));

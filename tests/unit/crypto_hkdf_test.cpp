@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/hex.h"
+
 #include <string>
 
 #include "crypto/crypto_error.h"
@@ -8,14 +10,7 @@
 namespace crypto {
 namespace {
 
-Bytes unhex(std::string_view hex) {
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(
-        static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  }
-  return bytes;
-}
+using testing_support::unhex;
 
 Bytes counting(int from, int to) {
   Bytes bytes;

@@ -8,6 +8,7 @@
 
 #include "crypto/hkdf.h"
 #include "sealing/wrapping_key.h"
+#include "support/hex.h"
 
 namespace sealing {
 namespace {
@@ -15,12 +16,7 @@ namespace {
 using crypto::P256::KeyAgreement::PublicKey;
 
 crypto::SecretBytes fromHex(std::string_view hex) {
-  crypto::SecretBytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(
-        static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  }
-  return bytes;
+  return testing_support::unhex<crypto::SecretBytes>(hex);
 }
 
 // One block of tests/vectors/wrapping_key.txt (made by make_wrapping_key_vectors.py with

@@ -42,10 +42,12 @@ crypto::SecretText input() {
     if (got == 0) break;
     used += static_cast<std::size_t>(got);
   }
-  const crypto::SecretText text =
-      decodeUtf8Lossy(crypto::bytesOf(std::string_view(raw.data(), used)));
+  crypto::SecretText text = decodeUtf8Lossy(crypto::bytesOf(std::string_view(raw.data(), used)));
   const std::string_view kept = trimmed(crypto::view(text));
-  return crypto::SecretText(kept.begin(), kept.end());
+  const auto start = static_cast<std::ptrdiff_t>(kept.data() - text.data());
+  text.resize(static_cast<std::size_t>(start) + kept.size());
+  text.erase(text.begin(), text.begin() + start);
+  return text;
 }
 
 void fail(std::string_view message) {
@@ -60,9 +62,8 @@ void fail(std::string_view message) {
 void writeResultLine(std::string_view text) {
   // A closed pipe must become an error line and status 1, not a silent death by SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
-  crypto::SecretText line(text.begin(), text.end());
-  line.push_back('\n');
-  if (!writeAll(STDOUT_FILENO, line.data(), line.size())) {
+  // Two writes rather than a copy of a line that may be many megabytes of key text.
+  if (!writeAll(STDOUT_FILENO, text.data(), text.size()) || !writeAll(STDOUT_FILENO, "\n", 1)) {
     fail("cannot write to standard output");
   }
 }

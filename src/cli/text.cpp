@@ -46,11 +46,11 @@ std::size_t decodeOne(std::string_view text, char32_t& codePoint) {
 crypto::SecretText decodeUtf8Lossy(crypto::ByteView bytes) {
   crypto::SecretText text;
   text.reserve(bytes.size());
+  std::size_t kept = 0;  // start of the well-formed run not yet copied
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::uint8_t first = bytes[i];
     if (first < 0x80) {
-      text.push_back(static_cast<char>(first));
       ++i;
       continue;
     }
@@ -64,13 +64,14 @@ crypto::SecretText decodeUtf8Lossy(crypto::ByteView bytes) {
       if (!fits) break;
       ++length;
     }
-    if (lead.continuations > 0 && length == static_cast<std::size_t>(lead.continuations) + 1) {
-      text.insert(text.end(), bytes.begin() + i, bytes.begin() + i + length);
-    } else {
+    if (lead.continuations == 0 || length != static_cast<std::size_t>(lead.continuations) + 1) {
+      text.insert(text.end(), bytes.begin() + kept, bytes.begin() + i);
       text.insert(text.end(), replacement, replacement + 3);
+      kept = i + length;
     }
     i += length;
   }
+  text.insert(text.end(), bytes.begin() + kept, bytes.end());
   return text;
 }
 

@@ -30,11 +30,11 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 crypto::SecretText input() {
   // Read straight into wiping storage: no stdio buffer keeps a copy of the key text.
-  crypto::SecretText raw(64 * 1024);
+  crypto::SecretText text(64 * 1024);
   std::size_t used = 0;
   for (;;) {
-    if (used == raw.size()) raw.resize(raw.size() * 2);
-    const ssize_t got = ::read(STDIN_FILENO, raw.data() + used, raw.size() - used);
+    if (used == text.size()) text.resize(text.size() * 2);
+    const ssize_t got = ::read(STDIN_FILENO, text.data() + used, text.size() - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       fail("cannot read standard input");
@@ -42,7 +42,8 @@ crypto::SecretText input() {
     if (got == 0) break;
     used += static_cast<std::size_t>(got);
   }
-  crypto::SecretText text = decodeUtf8Lossy(crypto::bytesOf(std::string_view(raw.data(), used)));
+  text.resize(used);
+  makeWellFormed(text);
   const std::string_view kept = trimmed(crypto::view(text));
   const auto start = static_cast<std::ptrdiff_t>(kept.data() - text.data());
   text.resize(static_cast<std::size_t>(start) + kept.size());

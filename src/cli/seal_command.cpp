@@ -16,9 +16,11 @@ int runSeal() {
   std::optional<std::string> failure;
   std::string sealedKeyText;
   {
-    const crypto::SecretText keyText = input();
-    const std::optional<crypto::SecretBytes> keyBytes =
-        sealing::base64Decode(crypto::view(keyText));
+    std::optional<crypto::SecretBytes> keyBytes;
+    {
+      const crypto::SecretText keyText = input();
+      keyBytes = sealing::base64Decode(crypto::view(keyText));
+    }  // gone before sealing: peak memory stays a few times the key's size
     if (!keyBytes) {
       failure = "expected a base64 key on stdin";
     } else {

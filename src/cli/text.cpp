@@ -27,6 +27,36 @@ Lead leadOf(std::uint8_t byte) {
   return {0, 0, 0};
 }
 
+// The first maximal ill-formed subpart at or after from: the lead byte and as many fitting
+// continuation bytes as follow it. start is bytes.size() when there is none.
+struct Span {
+  std::size_t start;
+  std::size_t length;
+};
+
+Span nextIllFormed(crypto::ByteView bytes, std::size_t from) {
+  for (std::size_t i = from; i < bytes.size();) {
+    if (bytes[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const Lead lead = leadOf(bytes[i]);
+    std::size_t length = 1;
+    while (length <= static_cast<std::size_t>(lead.continuations) && i + length < bytes.size()) {
+      const std::uint8_t next = bytes[i + length];
+      const bool fits =
+          length == 1 ? next >= lead.low && next <= lead.high : next >= 0x80 && next <= 0xBF;
+      if (!fits) break;
+      ++length;
+    }
+    if (lead.continuations == 0 || length != static_cast<std::size_t>(lead.continuations) + 1) {
+      return {i, length};
+    }
+    i += length;
+  }
+  return {bytes.size(), 0};
+}
+
 // Decodes the well-formed sequence at the start of text; returns its length.
 std::size_t decodeOne(std::string_view text, char32_t& codePoint) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
@@ -47,32 +77,20 @@ crypto::SecretText decodeUtf8Lossy(crypto::ByteView bytes) {
   crypto::SecretText text;
   text.reserve(bytes.size());
   std::size_t kept = 0;  // start of the well-formed run not yet copied
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::uint8_t first = bytes[i];
-    if (first < 0x80) {
-      ++i;
-      continue;
-    }
-    const Lead lead = leadOf(first);
-    // The maximal subpart: the lead byte and as many fitting continuation bytes as follow it.
-    std::size_t length = 1;
-    while (length <= static_cast<std::size_t>(lead.continuations) && i + length < bytes.size()) {
-      const std::uint8_t next = bytes[i + length];
-      const bool fits =
-          length == 1 ? next >= lead.low && next <= lead.high : next >= 0x80 && next <= 0xBF;
-      if (!fits) break;
-      ++length;
-    }
-    if (lead.continuations == 0 || length != static_cast<std::size_t>(lead.continuations) + 1) {
-      text.insert(text.end(), bytes.begin() + kept, bytes.begin() + i);
-      text.insert(text.end(), replacement, replacement + 3);
-      kept = i + length;
-    }
-    i += length;
+  for (Span bad = nextIllFormed(bytes, 0); bad.start < bytes.size();
+       bad = nextIllFormed(bytes, kept)) {
+    text.insert(text.end(), bytes.begin() + kept, bytes.begin() + bad.start);
+    text.insert(text.end(), replacement, replacement + 3);
+    kept = bad.start + bad.length;
   }
   text.insert(text.end(), bytes.begin() + kept, bytes.end());
   return text;
+}
+
+void makeWellFormed(crypto::SecretText& text) {
+  const crypto::ByteView bytes = crypto::bytesOf(crypto::view(text));
+  if (nextIllFormed(bytes, 0).start == bytes.size()) return;  // the usual case: no copy
+  text = decodeUtf8Lossy(bytes);
 }
 
 bool isTrimmed(char32_t c) {

@@ -11,6 +11,9 @@ namespace cli {
 // the Unicode Standard recommends (chapter 3, "U+FFFD Substitution of Maximal Subparts").
 crypto::SecretText decodeUtf8Lossy(crypto::ByteView bytes);
 
+// The same, in place: well-formed text, the usual input, is left as it is and never copied.
+void makeWellFormed(crypto::SecretText& text);
+
 // True for the trim set: U+0009..U+000D, U+0085 and the categories Zs, Zl and Zp.
 bool isTrimmed(char32_t codePoint);
 

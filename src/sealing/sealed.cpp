@@ -11,34 +11,35 @@ namespace {
 // the reader keeps the last.
 using Json = nlohmann::ordered_json;
 
-const std::string* stringMember(const Json& object, const char* name) {
+std::string* stringMember(Json& object, const char* name) {
   const auto it = object.find(name);
-  return it == object.end() ? nullptr : it->get_ptr<const std::string*>();
+  return it == object.end() ? nullptr : it->get_ptr<std::string*>();
 }
 
 }  // namespace
 
-std::string toJson(const Sealed& sealed) {
+std::string toJson(Sealed sealed) {
+  // Moved, not copied: for a large key the box text is most of the record.
   Json object = Json::object();
-  object["enclave"] = sealed.enclave;
-  object["ephemeral"] = sealed.ephemeral;
-  object["box"] = sealed.box;
+  object["enclave"] = std::move(sealed.enclave);
+  object["ephemeral"] = std::move(sealed.ephemeral);
+  object["box"] = std::move(sealed.box);
   return object.dump();
 }
 
 std::optional<Sealed> fromJson(crypto::ByteView json) {
-  const Json value = Json::parse(json.data(), json.data() + json.size(), nullptr,
-                                 /*allow_exceptions=*/false, /*ignore_comments=*/false);
+  Json value = Json::parse(json.data(), json.data() + json.size(), nullptr,
+                           /*allow_exceptions=*/false, /*ignore_comments=*/false);
   if (value.is_discarded() || !value.is_object()) return std::nullopt;
-  const std::string* enclave = stringMember(value, "enclave");
-  const std::string* ephemeral = stringMember(value, "ephemeral");
-  const std::string* box = stringMember(value, "box");
+  std::string* enclave = stringMember(value, "enclave");
+  std::string* ephemeral = stringMember(value, "ephemeral");
+  std::string* box = stringMember(value, "box");
   if (enclave == nullptr || ephemeral == nullptr || box == nullptr) return std::nullopt;
-  return Sealed{*enclave, *ephemeral, *box};
+  return Sealed{std::move(*enclave), std::move(*ephemeral), std::move(*box)};
 }
 
-std::string writeSealedKeyText(const Sealed& sealed) {
-  return base64Encode(crypto::bytesOf(toJson(sealed)));
+std::string writeSealedKeyText(Sealed sealed) {
+  return base64Encode(crypto::bytesOf(toJson(std::move(sealed))));
 }
 
 std::optional<Sealed> readSealedKeyText(std::string_view text) {

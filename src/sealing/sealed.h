@@ -20,7 +20,7 @@ struct Sealed {
 
 // Compact JSON, members in the order enclave, ephemeral, box. Throws if the writer fails
 // (members that are not valid UTF-8).
-std::string toJson(const Sealed& sealed);
+std::string toJson(Sealed sealed);
 
 // Exactly one JSON value (RFC 8259: no comments, no trailing commas), an object whose
 // "enclave", "ephemeral" and "box" members are all present and strings; other members are
@@ -28,7 +28,7 @@ std::string toJson(const Sealed& sealed);
 std::optional<Sealed> fromJson(crypto::ByteView json);
 
 // The sealed-key text: base64 of toJson.
-std::string writeSealedKeyText(const Sealed& sealed);
+std::string writeSealedKeyText(Sealed sealed);
 
 // Nothing if the text is not base64 or its bytes are not a record's JSON.
 std::optional<Sealed> readSealedKeyText(std::string_view text);

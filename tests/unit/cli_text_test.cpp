@@ -21,6 +21,9 @@ class DecodeUtf8 : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeUtf8, ReplacesEachMaximalSubpart) {
   EXPECT_EQ(decode(GetParam().bytes), GetParam().text);
+  crypto::SecretText inPlace(GetParam().bytes.begin(), GetParam().bytes.end());
+  cli::makeWellFormed(inPlace);
+  EXPECT_EQ(std::string(inPlace.begin(), inPlace.end()), GetParam().text);
 }
 
 const std::string fffd = "\xEF\xBF\xBD";

@@ -2,19 +2,85 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <utility>
+
 #include "sealing/base64.h"
 
 namespace sealing {
 namespace {
 
-// Ordered, so the writer keeps the record's member order. Of two members with the same name,
-// the reader keeps the last.
+// Ordered, so the writer keeps the record's member order.
 using Json = nlohmann::ordered_json;
 
-std::string* stringMember(Json& object, const char* name) {
-  const auto it = object.find(name);
-  return it == object.end() ? nullptr : it->get_ptr<std::string*>();
-}
+// Reads a record as a stream of parse events rather than into a tree: untrusted input could nest
+// members a million levels deep, and a tree that deep overflows the stack when it is destroyed.
+// Only the three members are kept (their strings moved, not copied); of two members with the
+// same name, the last counts.
+class RecordReader : public nlohmann::json_sax<Json> {
+ public:
+  std::optional<Sealed> take() {
+    if (!std::ranges::all_of(seen_, std::identity{})) return std::nullopt;
+    return std::move(record_);
+  }
+
+  bool start_object(std::size_t) override { return enter(true); }
+  bool start_array(std::size_t) override { return enter(false); }
+  bool end_object() override { return leave(); }
+  bool end_array() override { return leave(); }
+
+  bool key(string_t& name) override {
+    if (depth_ == 1) member_ = memberNamed(name);
+    return true;
+  }
+
+  bool string(string_t& value) override {
+    if (depth_ == 0) return false;
+    if (depth_ == 1 && member_ >= 0) {
+      std::array<std::string*, 3> fields = {&record_.enclave, &record_.ephemeral, &record_.box};
+      *fields[member_] = std::move(value);
+      seen_[member_] = true;
+    }
+    return true;
+  }
+
+  bool null() override { return scalar(); }
+  bool boolean(bool) override { return scalar(); }
+  bool number_integer(number_integer_t) override { return scalar(); }
+  bool number_unsigned(number_unsigned_t) override { return scalar(); }
+  bool number_float(number_float_t, const string_t&) override { return scalar(); }
+  bool binary(binary_t&) override { return false; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  static int memberNamed(const std::string& name) {
+    if (name == "enclave") return 0;
+    if (name == "ephemeral") return 1;
+    if (name == "box") return 2;
+    return -1;
+  }
+
+  // The top level must be an object; a wanted member must be a string.
+  bool enter(bool isObject) {
+    if ((depth_ == 0 && !isObject) || (depth_ == 1 && member_ >= 0)) return false;
+    ++depth_;
+    return true;
+  }
+  bool leave() {
+    --depth_;
+    return true;
+  }
+  bool scalar() const { return depth_ > 1 || (depth_ == 1 && member_ < 0); }
+
+  std::size_t depth_ = 0;
+  int member_ = -1;
+  Sealed record_;
+  std::array<bool, 3> seen_{};
+};
 
 }  // namespace
 
@@ -28,14 +94,11 @@ std::string toJson(Sealed sealed) {
 }
 
 std::optional<Sealed> fromJson(crypto::ByteView json) {
-  Json value = Json::parse(json.data(), json.data() + json.size(), nullptr,
-                           /*allow_exceptions=*/false, /*ignore_comments=*/false);
-  if (value.is_discarded() || !value.is_object()) return std::nullopt;
-  std::string* enclave = stringMember(value, "enclave");
-  std::string* ephemeral = stringMember(value, "ephemeral");
-  std::string* box = stringMember(value, "box");
-  if (enclave == nullptr || ephemeral == nullptr || box == nullptr) return std::nullopt;
-  return Sealed{std::move(*enclave), std::move(*ephemeral), std::move(*box)};
+  RecordReader reader;
+  const bool parsed = Json::sax_parse(json.begin(), json.end(), &reader, Json::input_format_t::json,
+                                      /*strict=*/true, /*ignore_comments=*/false);
+  if (!parsed) return std::nullopt;
+  return reader.take();
 }
 
 std::string writeSealedKeyText(Sealed sealed) {

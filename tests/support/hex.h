@@ -1,8 +1,11 @@
-// Hex text to bytes, for known-answer data written in tests.
+// Test helpers: hex text to and from bytes, for known-answer data, and the outcome of a call
+// that may throw. Malformed hex throws std::invalid_argument.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "crypto/secret_bytes.h"
@@ -11,18 +14,34 @@ namespace testing_support {
 
 template <class Out = crypto::Bytes>
 Out unhex(std::string_view hex) {
-  const auto nibble = [](char c) -> std::uint8_t {
-    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-    throw std::invalid_argument("not a hex digit");
-  };
   if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex length");
   Out bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+  for (const char* p = hex.data(); p != hex.data() + hex.size(); p += 2) {
+    std::uint8_t byte = 0;
+    if (std::from_chars(p, p + 2, byte, 16).ptr != p + 2) throw std::invalid_argument("not hex");
+    bytes.push_back(byte);
   }
   return bytes;
+}
+
+inline std::string hex(crypto::ByteView bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) {
+    text += "0123456789abcdef"[b >> 4];
+    text += "0123456789abcdef"[b & 15];
+  }
+  return text;
+}
+
+// "ok", or the text of the E that f throws.
+template <class E, class F>
+std::string outcome(F&& f) {
+  try {
+    f();
+    return "ok";
+  } catch (const E& e) {
+    return e.what();
+  }
 }
 
 }  // namespace testing_support

@@ -1,6 +1,7 @@
 #include "enclave/tpm.h"
 
 #include <tss2/tss2_tpm2_types.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -61,6 +62,10 @@ Tpm& Tpm::system() {
         tpm.reset(new Tpm(std::move(context)));
         break;
       }
+    }
+    // The usual reason on a machine with a TPM: the user is not in the device's group.
+    if (!tpm && access("/dev/tpmrm0", F_OK) == 0 && access("/dev/tpmrm0", R_OK | W_OK) != 0) {
+      throw EnclaveError("no access to /dev/tpmrm0 (join the tss group)");
     }
     if (!tpm) throw EnclaveError(std::string(noTpmFound));
   }

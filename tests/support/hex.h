@@ -1,5 +1,5 @@
-// Test helpers: hex text to and from bytes, for known-answer data, and the outcome of a call
-// that may throw. Malformed hex throws std::invalid_argument.
+// Test helper: hex text to and from bytes, for known-answer data. Malformed hex throws
+// std::invalid_argument.
 #pragma once
 
 #include <charconv>
@@ -31,17 +31,6 @@ inline std::string hex(crypto::ByteView bytes) {
     text += "0123456789abcdef"[b & 15];
   }
   return text;
-}
-
-// "ok", or the text of the E that f throws.
-template <class E, class F>
-std::string outcome(F&& f) {
-  try {
-    f();
-    return "ok";
-  } catch (const E& e) {
-    return e.what();
-  }
 }
 
 }  // namespace testing_support

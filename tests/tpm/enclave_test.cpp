@@ -4,12 +4,9 @@
 // opens its own connection or runs openssl leaves Tpm::system() alone.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,10 +18,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "../support/hex.h"
 #include "enclave/enclave_error.h"
 #include "enclave/secure_enclave.h"
 
@@ -34,13 +31,8 @@ namespace {
 using EnclaveKey = SecureEnclave::P256::KeyAgreement::PrivateKey;
 using SoftwareKey = crypto::P256::KeyAgreement::PrivateKey;
 
-std::string tctiFor(int port) { return "swtpm:host=127.0.0.1,port=" + std::to_string(port); }
-
-std::filesystem::path scratchDir() {
-  const char* dir = std::getenv("MORVANE_TEST_TPM_DIR");
-  if (dir == nullptr) throw std::runtime_error("MORVANE_TEST_TPM_DIR is not set");
-  return dir;
-}
+const char* const scratchEnv = std::getenv("MORVANE_TEST_TPM_DIR");
+const std::filesystem::path scratchDir = scratchEnv != nullptr ? scratchEnv : "";
 
 crypto::Bytes readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -51,13 +43,6 @@ crypto::SecretBytes bytesOf(const crypto::SharedSecret& secret) {
   return {secret.bytes().begin(), secret.bytes().end()};
 }
 
-// Standard P-256 ECDH from the software side gives what the TPM gives.
-bool agreesWithSoftware(EnclaveKey& key) {
-  const SoftwareKey peer;
-  return bytesOf(key.sharedSecretFromKeyAgreement(peer.publicKey())) ==
-         bytesOf(peer.sharedSecretFromKeyAgreement(key.publicKey()));
-}
-
 // The EnclaveError text the action throws.
 std::string errorOf(const std::function<void()>& action) {
   try {
@@ -66,6 +51,13 @@ std::string errorOf(const std::function<void()>& action) {
     return e.what();
   }
   return "no error";
+}
+
+// Standard P-256 ECDH from the software side gives what the TPM gives.
+bool agreesWithSoftware(EnclaveKey& key) {
+  const SoftwareKey peer;
+  return bytesOf(key.sharedSecretFromKeyAgreement(peer.publicKey())) ==
+         bytesOf(peer.sharedSecretFromKeyAgreement(key.publicKey()));
 }
 
 // The transient objects and the loaded and saved sessions the TPM holds now.
@@ -86,37 +78,9 @@ std::size_t liveHandles(Tpm& tpm) {
   return count;
 }
 
-// A blob made by another TPM: a fresh swtpm, our child on port 2331, stopped before returning.
-crypto::Bytes blobOfAnotherTpm() {
-  const std::filesystem::path stateDir = scratchDir() / "other-state";
-  std::filesystem::create_directories(stateDir);
-  const std::string state = "dir=" + stateDir.string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execlp("swtpm", "swtpm", "socket", "--tpm2", "--flags", "not-need-init", "--server",
-           "type=tcp,port=2331,bindaddr=127.0.0.1", "--ctrl",
-           "type=tcp,port=2332,bindaddr=127.0.0.1", "--tpmstate", state.c_str(), nullptr);
-    _exit(127);
-  }
-  if (pid < 0) throw std::runtime_error("cannot start swtpm");
-  const std::unique_ptr<const pid_t, void (*)(const pid_t*)> stop(&pid, [](const pid_t* child) {
-    kill(*child, SIGTERM);
-    waitpid(*child, nullptr, 0);
-  });
-  for (int attempt = 1;; ++attempt) {  // swtpm binds its port a moment after it starts
-    try {
-      Tpm tpm(tctiFor(2331));
-      return EnclaveKey::create(tpm).dataRepresentation();
-    } catch (const EnclaveError&) {
-      if (attempt == 500) throw;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
 TEST(Enclave, AvailableHereAndNoTpmWhereNothingListens) {
   EXPECT_TRUE(SecureEnclave::isAvailable());
-  EXPECT_EQ(errorOf([] { Tpm tpm(tctiFor(2399)); }), noTpmFound);
+  EXPECT_EQ(errorOf([] { Tpm tpm("swtpm:host=127.0.0.1,port=2399"); }), noTpmFound);
 }
 
 TEST(Enclave, BlobRestoresTheKeyAndBothAgreeWithSoftwareEcdh) {
@@ -137,25 +101,27 @@ TEST(Enclave, BlobRestoresTheKeyAndBothAgreeWithSoftwareEcdh) {
 
 // Each blob this TPM cannot load fails for its reason, and nothing stays loaded.
 TEST(Enclave, BadBlobsFailForTheirReasonAndLeaveNothingLoaded) {
-  const crypto::Bytes othersBlob = blobOfAnotherTpm();
   Tpm& tpm = Tpm::system();
   const crypto::Bytes blob = EnclaveKey::create(tpm).dataRepresentation();
   crypto::Bytes tampered = blob;
   tampered.back() ^= 0x01;  // the blob ends with the encrypted sensitive area
-  std::mt19937 random(7);
   crypto::Bytes noise(1000);
-  std::generate(noise.begin(), noise.end(), [&] { return static_cast<std::uint8_t>(random()); });
-  std::vector<std::pair<crypto::ByteView, std::string_view>> cases = {
-      {othersBlob, foreignKey},
-      {tampered, foreignKey},
-      {noise, malformedBlob},
-      {crypto::ByteView(noise).first(64), malformedBlob}};
+  std::generate(noise.begin(), noise.end(), std::mt19937(7));
+  std::vector<std::pair<crypto::ByteView, std::string_view>> cases = {{tampered, foreignKey},
+                                                                      {noise, malformedBlob}};
   for (std::size_t n = 0; n < blob.size(); ++n) {
     cases.emplace_back(crypto::ByteView(blob).first(n), malformedBlob);
   }
   for (const auto& [bytes, reason] : cases) {
     EXPECT_EQ(errorOf([&] { EnclaveKey key(bytes, tpm); }), reason) << bytes.size() << " bytes";
   }
+  EXPECT_EQ(liveHandles(tpm), 0u);
+  // A new owner seed (what TPM2_Clear makes) turns this TPM into another one for the blob.
+  const TSS2_RC cleared = tpm.call([&] {
+    return Esys_Clear(tpm.esys(), ESYS_TR_RH_LOCKOUT, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE);
+  });
+  ASSERT_EQ(cleared, TSS2_RC_SUCCESS);
+  EXPECT_EQ(errorOf([&] { EnclaveKey key(blob, tpm); }), foreignKey);
   EXPECT_EQ(liveHandles(tpm), 0u);
 }
 
@@ -179,60 +145,46 @@ bool contains(crypto::ByteView haystack, crypto::ByteView needle) {
          haystack.end();
 }
 
-// What a bus interposer would see: every command and response, through the TSS's pcap TCTI
-// (written as the connection closes).
-TEST(Enclave, SharedSecretNeverCrossesTheBusInClear) {
-  const auto capture = scratchDir() / "bus.pcap";
-  setenv("TCTI_PCAP_FILE", capture.c_str(), 1);
-  const SoftwareKey peer;
-  crypto::SecretBytes secret;
-  crypto::Bytes enclaveX963;
-  {
-    Tpm tpm("pcap:" + tctiFor(2321));
-    EnclaveKey key = EnclaveKey::create(tpm);
-    secret = bytesOf(key.sharedSecretFromKeyAgreement(peer.publicKey()));
-    enclaveX963.assign(key.publicKey().x963Representation().begin(),
-                       key.publicKey().x963Representation().end());
-  }
-  const crypto::Bytes bus = readFile(capture);
-  const auto peerX = crypto::ByteView(peer.publicKey().x963Representation()).subspan(1, 32);
-  EXPECT_TRUE(contains(bus, peerX)) << "the capture lacks the commands";
-  EXPECT_TRUE(contains(bus, crypto::ByteView(enclaveX963).subspan(1, 32)))
-      << "the capture lacks the responses";
-  EXPECT_FALSE(contains(bus, secret)) << "the shared secret crossed the bus in clear";
-}
-
 void writePem(const std::filesystem::path& path, const char* label, crypto::ByteView der) {
   const std::unique_ptr<FILE, crypto::ossl::Deleter<fclose>> file(fopen(path.c_str(), "w"));
   ASSERT_TRUE(file && PEM_write(file.get(), label, "", der.data(), static_cast<long>(der.size())));
 }
 
-// The blob, PEM-wrapped, is a key file the TPM ecosystem shares: the OpenSSL tpm2 provider
-// loads it into the same TPM and derives the same secret.
-TEST(Enclave, Tpm2ProviderDerivesTheSameSecret) {
-  const auto dir = scratchDir();
+// What a bus interposer would see, through the TSS's pcap TCTI (written as the connection
+// closes), never holds the secret. The blob, PEM-wrapped, is a key file the TPM ecosystem shares:
+// the OpenSSL tpm2 provider loads it into the same TPM and derives the same secret.
+TEST(Enclave, SecretStaysOffTheBusAndTpm2ProviderDerivesIt) {
+  setenv("TCTI_PCAP_FILE", (scratchDir / "bus.pcap").c_str(), 1);
   const SoftwareKey peer;
-  crypto::SecretBytes expected;
+  crypto::SecretBytes secret;
+  std::array<std::uint8_t, 65> enclaveX963{};
   {
-    Tpm tpm(tctiFor(2321));
-    const EnclaveKey key = EnclaveKey::create(tpm);
-    writePem(dir / "key.pem", "TSS2 PRIVATE KEY", key.dataRepresentation());
-    expected = bytesOf(peer.sharedSecretFromKeyAgreement(key.publicKey()));
+    Tpm tpm("pcap:swtpm:host=127.0.0.1,port=2321");
+    EnclaveKey key = EnclaveKey::create(tpm);
+    secret = bytesOf(key.sharedSecretFromKeyAgreement(peer.publicKey()));
+    enclaveX963 = key.publicKey().x963Representation();
+    writePem(scratchDir / "key.pem", "TSS2 PRIVATE KEY", key.dataRepresentation());
   }
+  const crypto::Bytes bus = readFile(scratchDir / "bus.pcap");
+  const auto& peerX963 = peer.publicKey().x963Representation();
+  EXPECT_TRUE(contains(bus, crypto::ByteView(peerX963).subspan(1, 32)))
+      << "the capture lacks the commands";
+  EXPECT_TRUE(contains(bus, crypto::ByteView(enclaveX963).subspan(1, 32)))
+      << "the capture lacks the responses";
+  EXPECT_FALSE(contains(bus, secret)) << "the shared secret crossed the bus in clear";
+
   // SubjectPublicKeyInfo of an uncompressed P-256 point, up to the point's bytes.
-  crypto::Bytes spki = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
-                        0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
-                        0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
-  const auto& point = peer.publicKey().x963Representation();
-  spki.insert(spki.end(), point.begin(), point.end());
-  writePem(dir / "peer.pem", "PUBLIC KEY", spki);
+  crypto::Bytes spki =
+      testing_support::unhex("3059301306072a8648ce3d020106082a8648ce3d030107034200");
+  spki.insert(spki.end(), peerX963.begin(), peerX963.end());
+  writePem(scratchDir / "peer.pem", "PUBLIC KEY", spki);
   // Our connection is closed: the swtpm serves one at a time.
-  const std::string command = "cd '" + dir.string() +
+  const std::string command = "cd '" + scratchDir.string() +
                               "' && timeout 120 openssl pkeyutl -provider tpm2 -provider default"
                               " -derive -inkey key.pem -peerkey peer.pem -out secret.bin";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  const crypto::Bytes out = readFile(dir / "secret.bin");
-  EXPECT_EQ(crypto::SecretBytes(out.begin(), out.end()), expected);
+  const crypto::Bytes out = readFile(scratchDir / "secret.bin");
+  EXPECT_EQ(crypto::SecretBytes(out.begin(), out.end()), secret);
 }
 
 }  // namespace

@@ -8,6 +8,11 @@
 namespace enclave::SecureEnclave {
 namespace {
 
+// Format-one codes carry a handle, session or parameter number above the error number.
+bool isFormatOne(TSS2_RC rc, TSS2_RC error) {
+  return (rc & TPM2_RC_FMT1) != 0 && (rc & (TPM2_RC_FMT1 | 0x3F)) == error;
+}
+
 // The TCG storage root key, made again on every use: the same seed and template give the same
 // key, so nothing is stored in the TPM and nothing is left behind.
 esys::Object createParent(Tpm& tpm) {
@@ -29,13 +34,11 @@ esys::Object createParent(Tpm& tpm) {
   const esys::Owned<TPM2B_CREATION_DATA> ownedData(creationData);
   const esys::Owned<TPM2B_DIGEST> ownedHash(creationHash);
   const esys::Owned<TPMT_TK_CREATION> ownedTicket(creationTicket);
+  if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
+    throw EnclaveError("the TPM's owner hierarchy has a password; this tool needs it empty");
+  }
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_CreatePrimary", rc);
   return esys::Object(tpm.esys(), handle);
-}
-
-bool isIntegrityFailure(TSS2_RC rc) {
-  // Format-one codes carry the parameter number above the error number.
-  return (rc & TPM2_RC_FMT1) != 0 && (rc & (TPM2_RC_FMT1 | 0x3F)) == TPM2_RC_INTEGRITY;
 }
 
 }  // namespace
@@ -108,7 +111,7 @@ void PrivateKey::load() {
     return Esys_Load(tpm_->esys(), parent.get(), ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
                      &keyFile_.privateArea, &keyFile_.publicArea, &handle);
   });
-  if (isIntegrityFailure(rc)) throw EnclaveError(std::string(foreignKey));
+  if (isFormatOne(rc, TPM2_RC_INTEGRITY)) throw EnclaveError(std::string(foreignKey));
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Load", rc);
   key_ = esys::Object(tpm_->esys(), handle);
 }  // the parent goes here: a loaded key holds one of the chip's few object slots, not two

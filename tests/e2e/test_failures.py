@@ -3,6 +3,7 @@ the exact stderr line, status 1 and an empty stdout."""
 
 import base64
 import os
+import subprocess
 
 from harness import BinaryTest, SoftwareTpm, b64, record_from_text, run, text_from_record, unb64
 
@@ -54,6 +55,9 @@ class Failures(BinaryTest):
         with SoftwareTpm():
             self.check("unseal", self.spoilt(
                 [({}, "key was not made by this TPM, or the TPM was cleared")]))
+            subprocess.run(["tpm2_changeauth", "-c", "o", "secret"], check=True)
+            self.check("seal", [(b"", "sealing failed: the TPM's owner hierarchy has a password; "
+                                      "this tool needs it empty")])
 
     def test_with_its_tpm(self):
         point = unb64(self.record["ephemeral"])

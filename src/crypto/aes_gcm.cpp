@@ -17,8 +17,6 @@ namespace crypto {
 
 namespace {
 
-[[noreturn]] void fail(std::string_view text) { throw CryptoError(std::string(text)); }
-
 ossl::CipherCtx startCipher(const SymmetricKey& key, ByteView nonce, int encrypt) {
   ossl::Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));
   if (!cipher) throwLibraryError("AES-256-GCM fetch");
@@ -53,13 +51,13 @@ OSSL_PARAM tagParam(std::uint8_t* tag) {
 }  // namespace
 
 SymmetricKey::SymmetricKey(SecretBytes bytes) : bytes_(std::move(bytes)) {
-  if (bytes_.size() != size) fail(incorrectKeySize);
+  if (bytes_.size() != size) throwCryptoError(incorrectKeySize);
 }
 
 namespace AES::GCM {
 
 SealedBox SealedBox::fromCombined(ByteView combined) {
-  if (combined.size() < nonceSize + tagSize) fail(incorrectParameterSize);
+  if (combined.size() < nonceSize + tagSize) throwCryptoError(incorrectParameterSize);
   return SealedBox(Bytes(combined.begin(), combined.end()));
 }
 
@@ -91,7 +89,7 @@ SecretBytes open(const SealedBox& box, const SymmetricKey& key) {
   if (EVP_CipherFinal_ex(ctx.get(), tail.data(), &finalLength) != 1) {
     ERR_clear_error();
     // Leaving by the exception drops the unverified plaintext, wiped by its allocator.
-    fail(authenticationFailure);
+    throwCryptoError(authenticationFailure);
   }
   return plaintext;
 }

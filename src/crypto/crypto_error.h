@@ -19,6 +19,11 @@ inline constexpr std::string_view incorrectKeySize = "incorrectKeySize";
 inline constexpr std::string_view invalidPoint = "invalidPoint";
 inline constexpr std::string_view authenticationFailure = "authenticationFailure";
 
+// Throws CryptoError with one of the texts above.
+[[noreturn]] inline void throwCryptoError(std::string_view text) {
+  throw CryptoError(std::string(text));
+}
+
 // Throws CryptoError for a failure inside OpenSSL that no input explains. The OpenSSL error
 // queue is drained into the text ("OpenSSL <operation> failed: <reason>"), never printed.
 [[noreturn]] void throwLibraryError(std::string_view operation);

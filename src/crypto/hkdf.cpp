@@ -28,7 +28,7 @@ OSSL_PARAM octets(const char* name, ByteView bytes) {
 
 SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info,
                        std::size_t length) {
-  if (length > 255 * sha256Size) throw CryptoError(std::string(incorrectParameterSize));
+  if (length > 255 * sha256Size) throwCryptoError(incorrectParameterSize);
   ossl::Kdf kdf(EVP_KDF_fetch(nullptr, OSSL_KDF_NAME_HKDF, nullptr));
   if (!kdf) throwLibraryError("HKDF fetch");
   ossl::KdfCtx ctx(EVP_KDF_CTX_new(kdf.get()));

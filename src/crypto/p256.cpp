@@ -21,8 +21,6 @@ constexpr std::array<std::uint8_t, coordinateSize> fieldPrime = {
     0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
-[[noreturn]] void fail(std::string_view text) { throw CryptoError(std::string(text)); }
-
 bool belowFieldPrime(ByteView coordinate) {
   return std::lexicographical_compare(coordinate.begin(), coordinate.end(), fieldPrime.begin(),
                                       fieldPrime.end());
@@ -74,7 +72,8 @@ P256::KeyAgreement::PublicKey exportPublicKey(const EVP_PKEY* key) {
                                       x963.size(), &length) != 1) {
     throwLibraryError("EC public key export");
   }
-  if (length != x963.size()) fail("OpenSSL EC public key export failed: not uncompressed");
+  if (length != x963.size())
+    throwCryptoError("OpenSSL EC public key export failed: not uncompressed");
   return P256::KeyAgreement::PublicKey::fromX963(x963);
 }
 
@@ -87,19 +86,19 @@ ossl::Pkey generateKey() {
 }  // namespace
 
 SharedSecret::SharedSecret(SecretBytes bytes) : bytes_(std::move(bytes)) {
-  if (bytes_.size() != size) fail(incorrectKeySize);
+  if (bytes_.size() != size) throwCryptoError(incorrectKeySize);
 }
 
 namespace P256::KeyAgreement {
 
 PublicKey PublicKey::fromX963(ByteView x963) {
-  if (x963.size() != x963Size) fail(incorrectKeySize);
+  if (x963.size() != x963Size) throwCryptoError(incorrectKeySize);
   // A coordinate of p or more would name the same point as its reduction: a second encoding.
   if (x963[0] != 0x04 || !belowFieldPrime(x963.subspan(1, coordinateSize)) ||
       !belowFieldPrime(x963.subspan(1 + coordinateSize))) {
-    fail(invalidPoint);
+    throwCryptoError(invalidPoint);
   }
-  if (!keyFromData(x963, nullptr)) fail(invalidPoint);
+  if (!keyFromData(x963, nullptr)) throwCryptoError(invalidPoint);
   std::array<std::uint8_t, x963Size> bytes{};
   std::copy(x963.begin(), x963.end(), bytes.begin());
   return PublicKey(bytes);
@@ -130,7 +129,7 @@ SharedSecret PrivateKey::sharedSecretFromKeyAgreement(const PublicKey& peer) con
 }
 
 PrivateKey privateKeyForTesting(ByteView scalar) {
-  if (scalar.size() != coordinateSize) fail(incorrectKeySize);
+  if (scalar.size() != coordinateSize) throwCryptoError(incorrectKeySize);
   ossl::SecretBignum secret(BN_secure_new());
   if (!secret || !BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), secret.get())) {
     throwLibraryError("EC scalar import");
@@ -147,10 +146,10 @@ PrivateKey privateKeyForTesting(ByteView scalar) {
   if (EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, x963.data(),
                          x963.size(), bnCtx.get()) != x963.size()) {
     ERR_clear_error();
-    fail(invalidPoint);
+    throwCryptoError(invalidPoint);
   }
   ossl::Pkey key = keyFromData(x963, secret.get());
-  if (!key) fail(invalidPoint);
+  if (!key) throwCryptoError(invalidPoint);
   return PrivateKey(std::move(key), PublicKey::fromX963(x963));
 }
 

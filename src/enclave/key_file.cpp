@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <optional>
 
 #include "enclave/enclave_error.h"
 #include "enclave/key_templates.h"
@@ -73,11 +72,6 @@ class DerReader {
   crypto::ByteView in_;
 };
 
-template <class T, std::size_t N>
-bool equals(crypto::ByteView bytes, const std::array<T, N>& expected) {
-  return std::equal(bytes.begin(), bytes.end(), expected.begin(), expected.end());
-}
-
 template <class T>
 crypto::Bytes marshal(const T& value, TSS2_RC (*marshalFn)(const T*, uint8_t*, size_t, size_t*)) {
   crypto::Bytes out(sizeof(T));
@@ -122,7 +116,7 @@ KeyFile decodeKeyFile(crypto::ByteView der) {
   DerReader fields(outer.element(tagSequence));
   outer.expectEnd();
 
-  if (!equals(fields.element(tagOid), loadableKeyOid)) malformed();
+  if (!std::ranges::equal(fields.element(tagOid), loadableKeyOid)) malformed();
 
   DerReader explicit0(fields.element(tagExplicit0));
   const crypto::ByteView emptyAuth = explicit0.element(tagBoolean);
@@ -130,7 +124,7 @@ KeyFile decodeKeyFile(crypto::ByteView der) {
   // Canonical DER says 0xFF; the OpenSSL tpm2 provider writes 0x01.
   if (emptyAuth.size() != 1 || (emptyAuth[0] != 0xFF && emptyAuth[0] != 0x01)) malformed();
 
-  if (!equals(fields.element(tagInteger), ownerHierarchy)) malformed();
+  if (!std::ranges::equal(fields.element(tagInteger), ownerHierarchy)) malformed();
 
   KeyFile keyFile{};
   const crypto::ByteView publicBytes = fields.element(tagOctetString);

@@ -55,21 +55,19 @@ Tpm::Tpm(const std::string& tctiNameConf) {
 
 Tpm& Tpm::system() {
   static std::unique_ptr<Tpm> tpm;
-  if (!tpm) {
-    silenceTss();
-    for (const char* nameConf : systemTctis) {
-      if (auto context = connect(nameConf)) {
-        tpm.reset(new Tpm(std::move(context)));
-        break;
-      }
+  if (tpm) return *tpm;
+  silenceTss();
+  for (const char* nameConf : systemTctis) {
+    if (auto context = connect(nameConf)) {
+      tpm.reset(new Tpm(std::move(context)));
+      return *tpm;
     }
-    // The usual reason on a machine with a TPM: the user is not in the device's group.
-    if (!tpm && access("/dev/tpmrm0", F_OK) == 0 && access("/dev/tpmrm0", R_OK | W_OK) != 0) {
-      throw EnclaveError("no access to /dev/tpmrm0 (join the tss group)");
-    }
-    if (!tpm) throw EnclaveError(std::string(noTpmFound));
   }
-  return *tpm;
+  // The usual reason on a machine with a TPM: the user is not in the device's group.
+  if (access("/dev/tpmrm0", F_OK) == 0 && access("/dev/tpmrm0", R_OK | W_OK) != 0) {
+    throw EnclaveError("no access to /dev/tpmrm0 (join the tss group)");
+  }
+  throw EnclaveError(std::string(noTpmFound));
 }
 
 TSS2_RC Tpm::call(const std::function<TSS2_RC()>& command) {

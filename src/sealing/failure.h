@@ -10,8 +10,8 @@ class Failure : public std::exception {
  public:
   enum Value { input };
 
-  Failure(Value value)
-      : value_(value) {}  // NOLINT: Failure::input converts, as in `throw Failure(Failure::input)`
+  // Implicit, so that Failure::input converts: `throw Failure(Failure::input)`.
+  Failure(Value value) : value_(value) {}  // NOLINT(google-explicit-constructor)
   Value value() const noexcept { return value_; }
   const char* what() const noexcept override { return "input"; }
   bool operator==(const Failure& other) const noexcept { return value_ == other.value_; }

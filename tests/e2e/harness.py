@@ -31,8 +31,9 @@ class SoftwareTpm:
     """A swtpm on 127.0.0.1:2321, unstarted as after power-on. Started again it keeps its state
     (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
 
-    def __init__(self):
-        self.state_dir = tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
+    def __init__(self, state_dir: str = "", log_file: str = ""):
+        self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
+        self.log = ["--log", f"file={log_file},level=20"] if log_file else []
 
     def start(self) -> "SoftwareTpm":
         # PR_SET_PDEATHSIG: a swtpm must not outlive a crashed test run.
@@ -40,7 +41,7 @@ class SoftwareTpm:
             ["swtpm", "socket", "--tpm2", "--flags", "not-need-init",
              "--server", "type=tcp,port=2321,bindaddr=127.0.0.1",
              "--ctrl", "type=tcp,port=2322,bindaddr=127.0.0.1",
-             "--tpmstate", f"dir={self.state_dir}"],
+             "--tpmstate", f"dir={self.state_dir}", *self.log],
             stdin=subprocess.DEVNULL,
             preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
         for _ in range(1000):

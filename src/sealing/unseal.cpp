@@ -10,15 +10,17 @@
 namespace sealing {
 namespace {
 
-crypto::SecretBytes decodeMember(const std::string& member) {
+// Decodes a member and lets its text go: for a large key the box text is most of the record.
+crypto::SecretBytes decodeMember(std::string& member) {
   std::optional<crypto::SecretBytes> bytes = base64Decode(member);
   if (!bytes) throw Failure(Failure::input);
+  std::string().swap(member);
   return std::move(*bytes);
 }
 
 }  // namespace
 
-crypto::SecretBytes unseal(const Sealed& sealed) {
+crypto::SecretBytes unseal(Sealed sealed) {
   // All three members are decoded before the TPM is touched.
   const crypto::SecretBytes enclaveBytes = decodeMember(sealed.enclave);
   const crypto::SecretBytes ephemeralBytes = decodeMember(sealed.ephemeral);

@@ -8,7 +8,8 @@
 namespace sealing {
 
 // Throws Failure::input if a member is not base64 (all three are decoded before the TPM is
-// touched); otherwise errors of the TPM and the cryptography pass through unchanged.
-crypto::SecretBytes unseal(const Sealed& sealed);
+// touched) and lets each member text go once decoded; otherwise errors of the TPM and the
+// cryptography pass through unchanged.
+crypto::SecretBytes unseal(Sealed sealed);
 
 }  // namespace sealing

@@ -10,8 +10,12 @@
 namespace cli {
 
 int runSeal() {
-  // Asked before stdin is read, so a machine without a TPM leaves the key text unread.
-  if (!enclave::SecureEnclave::isAvailable()) fail("no Secure Enclave");
+  // Asked before stdin is read, so a machine that cannot seal leaves the key text unread.
+  try {
+    if (!enclave::SecureEnclave::canSeal()) fail("no Secure Enclave");
+  } catch (const std::exception& error) {
+    fail(std::string("sealing failed: ") + error.what());
+  }
 
   std::optional<std::string> failure;
   std::string sealedKeyText;

@@ -23,7 +23,7 @@ int runUnseal() {
       failure = "expected a sealed key on stdin";
     } else {
       try {
-        keyText = sealing::base64Encode<crypto::SecretText>(sealing::unseal(*sealed));
+        keyText = sealing::base64Encode<crypto::SecretText>(sealing::unseal(std::move(*sealed)));
       } catch (const std::exception& error) {
         failure = std::string("unsealing failed: ") + error.what();
       }

@@ -38,7 +38,7 @@ class SoftwareTpm:
     def start(self) -> "SoftwareTpm":
         # PR_SET_PDEATHSIG: a swtpm must not outlive a crashed test run.
         self.proc = subprocess.Popen(
-            ["swtpm", "socket", "--tpm2", "--flags", "not-need-init",
+            ["swtpm", "socket", "--tpm2", "--flags", "not-need-init,startup-clear",
              "--server", "type=tcp,port=2321,bindaddr=127.0.0.1",
              "--ctrl", "type=tcp,port=2322,bindaddr=127.0.0.1",
              "--tpmstate", f"dir={self.state_dir}", *self.log],

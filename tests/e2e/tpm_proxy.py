@@ -1,0 +1,103 @@
+"""A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321,
+control channel 2322) and relays to a swtpm on tpm_port and tpm_port + 1. The swtpm TCTI opens
+one connection per command; the proxy opens one to the swtpm for each."""
+
+import socket
+import struct
+import threading
+
+STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN = 0x144, 0x131, 0x153, 0x157, 0x154
+
+
+def read_frame(sock: socket.socket) -> bytes:
+    """One command or answer: a 10-byte header whose bytes 2-5 give the whole size, big-endian."""
+    frame = b""
+    while len(frame) < 10 or len(frame) < int.from_bytes(frame[2:6], "big"):
+        chunk = sock.recv(65536)
+        if not chunk:
+            return b""
+        frame += chunk
+    return frame
+
+
+def flip(bit: int):
+    """An answer with one bit changed."""
+    return lambda answer: answer[:bit // 8] + bytes([answer[bit // 8] ^ 0x80 >> bit % 8]) + \
+        answer[bit // 8 + 1:]
+
+
+def cut(length: int):
+    """An answer cut to length bytes, its size field saying so."""
+    return lambda answer: answer[:2] + length.to_bytes(4, "big") + answer[6:length]
+
+
+def pump(source: socket.socket, sink: socket.socket) -> None:
+    """Copies one way until either side ends, then ends both ways."""
+    try:
+        while data := source.recv(65536):
+            sink.sendall(data)
+    except OSError:
+        pass
+    for sock in (source, sink):
+        try:
+            sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+class TpmProxy:
+    """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
+    None relays it; an int answers that response code in the TPM's place; a function relays it
+    and hands the binary function(answer); "stall" relays it and holds the answer until
+    release(); "drop" closes the connection unanswered. `codes` lists every command seen."""
+
+    def __init__(self, tpm_port: int):
+        self.tpm_port, self.codes, self.fault = tpm_port, [], lambda n, code: None
+        self.stalled, self.released = threading.Event(), threading.Event()
+        self.servers = [socket.create_server(("127.0.0.1", port)) for port in (2321, 2322)]
+        for server, handler in zip(self.servers, (self.relay, self.relay_control)):
+            threading.Thread(target=self.serve, args=(server, handler), daemon=True).start()
+
+    @staticmethod
+    def serve(server: socket.socket, handler) -> None:
+        while True:
+            try:
+                client, _ = server.accept()
+            except OSError:
+                return
+            threading.Thread(target=handler, args=(client,), daemon=True).start()
+
+    def relay_control(self, client: socket.socket) -> None:
+        with client, socket.create_connection(("127.0.0.1", self.tpm_port + 1)) as control:
+            answers = threading.Thread(target=pump, args=(control, client))
+            answers.start()
+            pump(client, control)
+            answers.join()
+
+    def relay(self, client: socket.socket) -> None:
+        with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:
+            while command := read_frame(client):
+                code = struct.unpack(">I", command[6:10])[0]
+                action = self.fault(len(self.codes), code)
+                self.codes.append(code)
+                if action == "drop":
+                    return
+                if isinstance(action, int):
+                    client.sendall(struct.pack(">HII", 0x8001, 10, action))
+                    continue
+                tpm.sendall(command)
+                answer = read_frame(tpm)
+                if action == "stall":
+                    self.stalled.set()
+                    self.released.wait()
+                elif action:
+                    answer = action(answer)
+                client.sendall(answer)
+
+    def release(self) -> None:
+        self.released.set()
+
+    def close(self) -> None:
+        self.release()
+        for server in self.servers:
+            server.close()

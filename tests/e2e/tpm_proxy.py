@@ -6,7 +6,7 @@ import socket
 import struct
 import threading
 
-STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN = 0x144, 0x131, 0x153, 0x157, 0x154
+STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN, FLUSH = 0x144, 0x131, 0x153, 0x157, 0x154, 0x165
 
 
 def read_frame(sock: socket.socket) -> bytes:
@@ -21,14 +21,20 @@ def read_frame(sock: socket.socket) -> bytes:
 
 
 def flip(bit: int):
-    """An answer with one bit changed."""
+    """An answer with one bit changed, if it has that bit."""
     return lambda answer: answer[:bit // 8] + bytes([answer[bit // 8] ^ 0x80 >> bit % 8]) + \
-        answer[bit // 8 + 1:]
+        answer[bit // 8 + 1:] if bit < 8 * len(answer) else answer
 
 
 def cut(length: int):
     """An answer cut to length bytes, its size field saying so."""
     return lambda answer: answer[:2] + length.to_bytes(4, "big") + answer[6:length]
+
+
+def when(code: int, action, times: int = 1 << 30):
+    """A fault: action for the first `times` commands of that code."""
+    done = []
+    return lambda n, seen: done.append(n) or action if seen == code and len(done) < times else None
 
 
 def pump(source: socket.socket, sink: socket.socket) -> None:
@@ -100,4 +106,5 @@ class TpmProxy:
     def close(self) -> None:
         self.release()
         for server in self.servers:
+            server.shutdown(socket.SHUT_RDWR)  # wakes accept(); close() alone would not
             server.close()

@@ -1,0 +1,195 @@
+"""A TPM that misbehaves, through the real binary: a proxy (tpm_proxy) stands where the binary
+looks for its TPM and corrupts, stalls or answers in the swtpm's place. However the TPM fails,
+the binary prints no record that does not unseal and leaves no object loaded in a TPM that has
+no resource manager."""
+
+import base64
+import ctypes
+import itertools
+import os
+import signal
+import subprocess
+import time
+
+from harness import BinaryTest, SoftwareTpm, run
+from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, TpmProxy, cut, \
+    flip, when
+
+RETRY, FAILURE = 0x922, 0x101
+# A new port for every swtpm: one killed with a connection open leaves its port in TIME_WAIT.
+PORTS = itertools.count(2331, 2)
+SLOTS_FULL = "the TPM has no free object slots; free them with tpm2_flushcontext -t"
+OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it empty"
+SRK_ATTRIBUTES = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt"
+# Objects an administrator may have made persistent at 0x81000001; only "srk" is the tool's parent.
+PERSISTENT = {"srk": ["-G", "ecc256:aes128cfb", "-a", SRK_ATTRIBUTES],
+              "rsa": ["-G", "rsa2048:aes128cfb", "-a", SRK_ATTRIBUTES],
+              "ecc-da": ["-G", "ecc256:aes128cfb", "-a", SRK_ATTRIBUTES.replace("|noda", "")]}
+
+
+def decoded(rc: int) -> str:
+    decode = ctypes.CDLL("libtss2-rc.so.0").Tss2_RC_Decode
+    decode.restype = ctypes.c_char_p
+    return decode(rc).decode()
+
+
+class TpmFaults(BinaryTest):
+    def setUp(self):
+        self.key = os.urandom(32)
+        self.tpm = SoftwareTpm(port=next(PORTS)).start()
+        self.proxy = TpmProxy(self.tpm.port)
+        self.addCleanup(lambda: (self.proxy.close(), self.tpm.stop()))
+        self.sealed = self.seal_key(self.key)
+
+    def tools(self, *args: str) -> str:
+        return subprocess.run(args, env=self.tpm.tools_env, check=True, capture_output=True,
+                              text=True).stdout
+
+    def run_with(self, fault, command: str, stdin: bytes = b""):
+        self.proxy.codes.clear()
+        self.proxy.fault = fault or (lambda n, code: None)
+        try:
+            return run(command, stdin=stdin or self.stdin(command))
+        finally:
+            self.proxy.fault = lambda n, code: None
+
+    def stdin(self, command: str) -> bytes:
+        return base64.b64encode(self.key) if command == "seal" else self.sealed
+
+    def assert_clean_failure(self, result, command: str) -> None:
+        self.assertEqual(result[:2], (1, b""))
+        # A TPM lost while `seal` checks it is no TPM.
+        no_tpm = "|no Secure Enclave" if command == "seal" else ""
+        self.assertRegex(result.stderr,
+                         rf"^morvane-keyvault: ({command}ing failed: [^\n]+{no_tpm})\n$".encode())
+
+    def assert_nothing_loaded(self) -> None:
+        loaded = self.tools("tpm2_getcap", "handles-transient")
+        self.tools("tpm2_flushcontext", "-t")  # so that one leak fails one row, not all after it
+        self.assertEqual(loaded, "")
+
+    def test_corrupt_and_lost_answers(self):
+        answers = {}
+        self.run_with(lambda n, code: lambda a: answers.setdefault(code, a), "seal")
+        # Bits 16-47 are the size that frames the answer, not its content.
+        rows = [("seal", when(CREATE, flip(bit))) for bit in range(0, 8 * len(answers[CREATE]), 7)
+                if not 16 <= bit < 48]
+        for code, command in ((CREATE_PRIMARY, "seal"), (LOAD, "unseal")):
+            rows += [(command, when(code, cut(n))) for n in (10, 14, 18, 40)]
+            rows += [(command, when(code, flip(bit))) for bit in range(48, 160, 5)]
+        rows += [(command, lambda n, code, k=k: "drop" if n == k and code != FLUSH else None)
+                 for command in ("seal", "unseal") for k in range(8)]
+        for row, (command, fault) in enumerate(rows):
+            with self.subTest(command, row=row):
+                result = self.run_with(fault, command)
+                if result.status != 0:
+                    self.assert_clean_failure(result, command)
+                elif command == "seal":
+                    self.unseal_to(result.stdout, self.key)
+                else:
+                    self.assertEqual(result.stdout, base64.b64encode(self.key) + b"\n")
+                self.assert_nothing_loaded()
+
+    def test_tpm_response_codes(self):
+        for command, fault, status, message in [
+            ("seal", when(CREATE, RETRY, times=6), 0, ""),
+            ("seal", when(FLUSH, RETRY, times=6), 0, ""),
+            ("unseal", when(ECDH_ZGEN, RETRY, times=6), 0, ""),
+            ("seal", when(CREATE, FAILURE), 1, decoded(FAILURE)),
+            ("unseal", when(ECDH_ZGEN, FAILURE), 1, decoded(FAILURE)),
+        ]:
+            with self.subTest(command, message=message):
+                result = self.run_with(fault, command)
+                self.assertEqual(result.status, status, result.stderr)
+                if status:
+                    self.assert_clean_failure(result, command)
+                    self.assertTrue(result.stderr.endswith(f"{message}\n".encode()))
+                self.assert_nothing_loaded()
+
+    def test_signal_while_an_object_is_loaded(self):
+        for command, code, signum in [("seal", CREATE_PRIMARY, signal.SIGINT),
+                                      ("seal", CREATE, signal.SIGTERM),
+                                      ("unseal", LOAD, signal.SIGHUP),
+                                      ("unseal", ECDH_ZGEN, signal.SIGTERM)]:
+            with self.subTest(command, code=hex(code), signal=signum.name):
+                self.proxy.stalled.clear(), self.proxy.released.clear()
+                self.proxy.fault = when(code, "stall", times=1)
+                proc = subprocess.Popen([os.environ["MORVANE_BIN"], command],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
+                proc.stdin.write(self.stdin(command))
+                proc.stdin.close()
+                self.assertTrue(self.proxy.stalled.wait(30))
+                proc.send_signal(signum)
+                time.sleep(0.2)
+                self.proxy.release()
+                self.assertEqual((proc.wait(30), proc.stdout.read(), proc.stderr.read()),
+                                 (-signum, b"", b""))
+                self.assert_nothing_loaded()
+
+    def test_full_object_slots(self):
+        context = os.path.join(self.tpm.state_dir, "filler.ctx")
+        for _ in range(3):
+            self.tools("tpm2_createprimary", "-C", "o", "-c", context)
+        for command in ("seal", "unseal"):
+            with self.subTest(command):
+                self.assert_fails(run(command, stdin=self.stdin(command)),
+                                  f"{command}ing failed: {SLOTS_FULL}")
+        # Freed while the binary waits: it carries on.
+        proc = subprocess.Popen([os.environ["MORVANE_BIN"], "unseal"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1)
+        self.tools("tpm2_flushcontext", "-t")
+        self.assertEqual(proc.communicate(self.sealed, timeout=30),
+                         (base64.b64encode(self.key) + b"\n", b""))
+
+    def test_tpm_that_stops_answering(self):
+        result = self.run_with(when(CREATE, "stall"), "seal")
+        self.assert_fails(result, "sealing failed: the TPM did not answer within 30 seconds")
+
+    def test_tpm_not_started(self):
+        # The same TPM reset under the platform, and not started since.
+        self.tpm.stop()
+        self.tpm = SoftwareTpm(self.tpm.state_dir, port=next(PORTS), started=False).start()
+        self.proxy.tpm_port = self.tpm.port
+        self.assertEqual(self.run_with(None, "available")[:3], (1, b"", b""))
+        for command in ("seal", "unseal"):
+            with self.subTest(command):
+                self.assert_fails(self.run_with(None, command),
+                                  f"{command}ing failed: the TPM has not been started")
+                self.assertNotIn(STARTUP, self.proxy.codes)
+
+    def test_persistent_storage_key_and_owner_password(self):
+        """Rows in turn on one TPM: every record made so far opens whatever the parent."""
+        records, password = [(self.sealed, self.key)], ""
+        for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),
+                                         (None, "secret"), ("srk", "secret"), ("rsa", "secret")]:
+            with self.subTest(persistent=persistent, password=new_password):
+                if "0x81000001" in self.tools("tpm2_getcap", "handles-persistent"):
+                    self.tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", "0x81000001")
+                if new_password != password:
+                    self.tools("tpm2_changeauth", "-c", "o", "-p", password, new_password)
+                    password = new_password
+                if persistent:
+                    context = os.path.join(self.tpm.state_dir, "persistent.ctx")
+                    self.tools("tpm2_createprimary", "-C", "o", "-P", password, "-g", "sha256",
+                               *PERSISTENT[persistent], "-c", context)
+                    self.tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", context,
+                               "0x81000001")
+                    self.tools("tpm2_flushcontext", "-t")
+                usable = persistent == "srk" or not password
+                self.assertEqual(run("available").status, 0 if usable else 1)
+                key = os.urandom(16)
+                result = self.run_with(None, "seal", base64.b64encode(key))
+                if not usable:
+                    self.assert_fails(result, "sealing failed: " + OWNER_PASSWORD)
+                    self.assertEqual(result.stdin_read, 0)
+                    self.assert_fails(run("unseal", stdin=self.sealed),
+                                      "unsealing failed: " + OWNER_PASSWORD)
+                    continue
+                self.assertEqual(result[::2], (0, b""))
+                self.assertEqual(CREATE_PRIMARY in self.proxy.codes, persistent != "srk")
+                records.append((result.stdout, key))
+                for sealed, key in records:
+                    self.unseal_to(sealed, key)
+                self.assert_nothing_loaded()

@@ -9,6 +9,7 @@ import itertools
 import os
 import signal
 import subprocess
+import tempfile
 import time
 
 from harness import BinaryTest, SoftwareTpm, run
@@ -53,6 +54,14 @@ class TpmFaults(BinaryTest):
         finally:
             self.proxy.fault = lambda n, code: None
 
+    def start(self, command: str) -> subprocess.Popen:
+        """The binary running on its whole stdin."""
+        with tempfile.TemporaryFile() as stdin:
+            stdin.write(self.stdin(command))
+            stdin.seek(0)
+            return subprocess.Popen([os.environ["MORVANE_BIN"], command], stdin=stdin,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
     def stdin(self, command: str) -> bytes:
         return base64.b64encode(self.key) if command == "seal" else self.sealed
 
@@ -91,14 +100,14 @@ class TpmFaults(BinaryTest):
                 self.assert_nothing_loaded()
 
     def test_tpm_response_codes(self):
-        for command, fault, status, message in [
+        for row, (command, fault, status, message) in enumerate([
             ("seal", when(CREATE, RETRY, times=6), 0, ""),
             ("seal", when(FLUSH, RETRY, times=6), 0, ""),
             ("unseal", when(ECDH_ZGEN, RETRY, times=6), 0, ""),
             ("seal", when(CREATE, FAILURE), 1, decoded(FAILURE)),
             ("unseal", when(ECDH_ZGEN, FAILURE), 1, decoded(FAILURE)),
-        ]:
-            with self.subTest(command, message=message):
+        ]):
+            with self.subTest(command, row=row, message=message):
                 result = self.run_with(fault, command)
                 self.assertEqual(result.status, status, result.stderr)
                 if status:
@@ -114,17 +123,13 @@ class TpmFaults(BinaryTest):
             with self.subTest(command, code=hex(code), signal=signum.name):
                 self.proxy.stalled.clear(), self.proxy.released.clear()
                 self.proxy.fault = when(code, "stall", times=1)
-                proc = subprocess.Popen([os.environ["MORVANE_BIN"], command],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE)
-                proc.stdin.write(self.stdin(command))
-                proc.stdin.close()
+                proc = self.start(command)
                 self.assertTrue(self.proxy.stalled.wait(30))
                 proc.send_signal(signum)
                 time.sleep(0.2)
                 self.proxy.release()
-                self.assertEqual((proc.wait(30), proc.stdout.read(), proc.stderr.read()),
-                                 (-signum, b"", b""))
+                self.assertEqual((*proc.communicate(timeout=30), proc.returncode),
+                                 (b"", b"", -signum))
                 self.assert_nothing_loaded()
 
     def test_full_object_slots(self):
@@ -136,12 +141,10 @@ class TpmFaults(BinaryTest):
                 self.assert_fails(run(command, stdin=self.stdin(command)),
                                   f"{command}ing failed: {SLOTS_FULL}")
         # Freed while the binary waits: it carries on.
-        proc = subprocess.Popen([os.environ["MORVANE_BIN"], "unseal"], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = self.start("unseal")
         time.sleep(1)
         self.tools("tpm2_flushcontext", "-t")
-        self.assertEqual(proc.communicate(self.sealed, timeout=30),
-                         (base64.b64encode(self.key) + b"\n", b""))
+        self.assertEqual(proc.communicate(timeout=30), (base64.b64encode(self.key) + b"\n", b""))
 
     def test_tpm_that_stops_answering(self):
         result = self.run_with(when(CREATE, "stall"), "seal")

@@ -1,5 +1,5 @@
 // The commands that dispatch runs. Each returns the exit status of a successful run; every
-// failure ends the run through fail.
+// failure ends the run through fail, which throws cli::Exit.
 #pragma once
 
 namespace cli {

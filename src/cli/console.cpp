@@ -1,72 +1,102 @@
 #include "cli/console.h"
 
+#include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <string>
+#include <new>
+#include <span>
 
 #include "cli/text.h"
 
 namespace cli {
 namespace {
 
-// Writes all of data, continuing partial writes; false if the descriptor refuses.
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+constexpr std::string_view prefix = "morvane-keyvault: ";
+
+iovec part(std::string_view text) { return {const_cast<char*>(text.data()), text.size()}; }
+
+// Waits until fd is ready for events; a non-blocking descriptor said it would block.
+void await(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+// Writes every part whole, continuing partial writes; false if the descriptor refuses.
+bool writeAll(int fd, std::span<iovec> parts) {
+  while (!parts.empty()) {
+    const ssize_t written = ::writev(fd, parts.data(), static_cast<int>(parts.size()));
     if (written < 0) {
       if (errno == EINTR) continue;
-      return false;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      await(fd, POLLOUT);
+      continue;
     }
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    auto left = static_cast<std::size_t>(written);
+    while (!parts.empty() && left >= parts.front().iov_len) {
+      left -= parts.front().iov_len;
+      parts = parts.subspan(1);
+    }
+    if (!parts.empty()) {
+      parts.front().iov_base = static_cast<char*>(parts.front().iov_base) + left;
+      parts.front().iov_len -= left;
+    }
   }
   return true;
 }
 
+void writeLine(std::string_view leadIn, std::string_view message) noexcept {
+  iovec parts[] = {part(prefix), part(leadIn), part(message), part("\n")};
+  // The outcome is not examined: the run ends with status 1 either way.
+  writeAll(STDERR_FILENO, parts);
+}
+
+std::string_view textOf(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+  return error.what();
+}
+
 }  // namespace
 
-crypto::SecretText input() {
-  // Read straight into wiping storage: no stdio buffer keeps a copy of the key text.
-  crypto::SecretText text(64 * 1024);
-  std::size_t used = 0;
+InputBuffer input() {
+  InputBuffer buffer;
   for (;;) {
-    if (used == text.size()) text.resize(text.size() * 2);
-    const ssize_t got = ::read(STDIN_FILENO, text.data() + used, text.size() - used);
+    const std::span<char> room = buffer.spare(64 * 1024);
+    const ssize_t got = ::read(STDIN_FILENO, room.data(), room.size());
     if (got < 0) {
       if (errno == EINTR) continue;
-      fail("cannot read standard input");
+      if (errno != EAGAIN && errno != EWOULDBLOCK) fail("cannot read standard input");
+      await(STDIN_FILENO, POLLIN);
+      continue;
     }
     if (got == 0) break;
-    used += static_cast<std::size_t>(got);
+    buffer.commit(static_cast<std::size_t>(got));
   }
-  text.resize(used);
-  makeWellFormed(text);
-  const std::string_view kept = trimmed(crypto::view(text));
-  const auto start = static_cast<std::ptrdiff_t>(kept.data() - text.data());
-  text.resize(static_cast<std::size_t>(start) + kept.size());
-  text.erase(text.begin(), text.begin() + start);
-  return text;
+  const std::span<char> text = buffer.contents();
+  const std::string_view kept = trimmed({text.data(), text.size()});
+  buffer.keep(static_cast<std::size_t>(kept.data() - text.data()), kept.size());
+  return buffer;
 }
 
 void fail(std::string_view message) {
-  std::string line = "morvane-keyvault: ";
-  line += message;
-  line += '\n';
-  // The outcome is not examined: the run ends with status 1 either way.
-  writeAll(STDERR_FILENO, line.data(), line.size());
-  std::exit(1);
+  writeLine({}, message);
+  throw Exit{1};
+}
+
+void fail(std::string_view leadIn, const std::exception& error) {
+  writeLine(leadIn, textOf(error));
+  throw Exit{1};
+}
+
+void report(const std::exception* error) noexcept {
+  writeLine({}, error != nullptr ? textOf(*error) : "unexpected error");
 }
 
 void writeResultLine(std::string_view text) {
-  // A closed pipe must become an error line and status 1, not a silent death by SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Two writes rather than a copy of a line that may be many megabytes of key text.
-  if (!writeAll(STDOUT_FILENO, text.data(), text.size()) || !writeAll(STDOUT_FILENO, "\n", 1)) {
-    fail("cannot write to standard output");
-  }
+  iovec parts[] = {part(text), part("\n")};
+  if (!writeAll(STDOUT_FILENO, parts)) fail("cannot write to standard output");
 }
 
 }  // namespace cli

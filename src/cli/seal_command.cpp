@@ -10,30 +10,29 @@
 namespace cli {
 
 int runSeal() {
-  // Asked before stdin is read, so a machine without a TPM leaves the key text unread.
-  if (!enclave::SecureEnclave::isAvailable()) fail("no Secure Enclave");
+  // Asked before stdin is read, so a machine that cannot seal leaves the key text unread.
+  try {
+    if (!enclave::SecureEnclave::canSeal()) fail("no Secure Enclave");
+  } catch (const std::exception& error) {
+    fail("sealing failed: ", error);
+  }
 
-  std::optional<std::string> failure;
-  std::string sealedKeyText;
+  std::optional<sealing::Sealed> sealed;
   {
-    std::optional<crypto::SecretBytes> keyBytes;
-    {
-      const crypto::SecretText keyText = input();
-      keyBytes = sealing::base64Decode(crypto::view(keyText));
-    }  // gone before sealing: peak memory stays a few times the key's size
-    if (!keyBytes) {
-      failure = "expected a base64 key on stdin";
-    } else {
-      try {
-        sealedKeyText = sealing::writeSealedKeyText(sealing::seal(*keyBytes));
-      } catch (const std::exception& error) {
-        failure = std::string("sealing failed: ") + error.what();
-      }
+    InputBuffer keyText = input();
+    // Decoded over its own text: the key never exists twice.
+    const std::optional<std::size_t> size = sealing::base64DecodeInPlace(keyText.contents());
+    if (!size) fail("expected a base64 key on stdin");
+    keyText.keep(0, *size);
+    const std::span<const char> key = keyText.contents();
+    try {
+      sealed = sealing::seal({reinterpret_cast<const std::uint8_t*>(key.data()), key.size()});
+    } catch (const std::exception& error) {
+      fail("sealing failed: ", error);
     }
-  }  // the key is wiped and every TPM object flushed before the run can end
-  if (failure) fail(*failure);
+  }  // the key is wiped before the record is written out
 
-  writeResultLine(sealedKeyText);
+  writeResultLine(sealing::writeSealedKeyText(std::move(*sealed)));
   return 0;
 }
 

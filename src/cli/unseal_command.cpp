@@ -11,26 +11,28 @@ namespace cli {
 
 int runUnseal() {
   // No TPM query here: without one, unsealing itself says what is missing.
-  std::optional<std::string> failure;
+  std::optional<sealing::Sealed> sealed;
+  {
+    InputBuffer sealedKeyText = input();
+    // The JSON is decoded over the text, and the text's pages are gone before the key exists.
+    if (const auto size = sealing::base64DecodeInPlace(sealedKeyText.contents())) {
+      sealedKeyText.keep(0, *size);
+      const std::span<const char> json = sealedKeyText.contents();
+      sealed = sealing::fromJson({reinterpret_cast<const std::uint8_t*>(json.data()), json.size()});
+    }
+  }
+  if (!sealed) fail("expected a sealed key on stdin");
+
   crypto::SecretText keyText;
   {
-    std::optional<sealing::Sealed> sealed;
-    {
-      const crypto::SecretText sealedKeyText = input();
-      sealed = sealing::readSealedKeyText(crypto::view(sealedKeyText));
-    }  // gone before the key is unsealed: peak memory stays a few times the key's size
-    if (!sealed) {
-      failure = "expected a sealed key on stdin";
-    } else {
-      try {
-        keyText = sealing::base64Encode<crypto::SecretText>(sealing::unseal(*sealed));
-      } catch (const std::exception& error) {
-        failure = std::string("unsealing failed: ") + error.what();
-      }
+    crypto::SecretBytes key;
+    try {
+      key = sealing::unseal(std::move(*sealed));
+    } catch (const std::exception& error) {
+      fail("unsealing failed: ", error);
     }
-  }  // every TPM object is flushed before the run can end
-  if (failure) fail(*failure);
-
+    keyText = sealing::base64Encode<crypto::SecretText>(key);
+  }  // the key's bytes are wiped before its text is written out
   writeResultLine(crypto::view(keyText));
   return 0;
 }

@@ -33,5 +33,6 @@ using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>;
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
 using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP_free>>;
 using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_free>>;
+using SecretEcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT_clear_free>>;
 
 }  // namespace crypto::ossl

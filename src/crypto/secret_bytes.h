@@ -1,6 +1,8 @@
-// Byte and text containers for this tool. Anything that holds a secret (key bytes, key text,
-// shared secrets, wrapping keys, plaintexts) lives in a Secret* container, whose allocator wipes
-// the whole allocation with OPENSSL_cleanse before releasing it, reallocations included.
+// Byte and text containers for this tool. The tool's own copies of secrets (key bytes, key text,
+// shared secrets, wrapping keys, plaintexts) live in a Secret* container, whose allocator wipes
+// the whole allocation with OPENSSL_cleanse before releasing it, reallocations included; standard
+// input lives in cli::InputBuffer, which wipes likewise. Copies made inside OpenSSL and the TSS
+// are theirs, wiped where the code that calls them says so.
 #pragma once
 
 #include <openssl/crypto.h>

@@ -19,8 +19,21 @@ inline constexpr std::string_view noTpmFound = "no TPM found";
 inline constexpr std::string_view malformedBlob = "enclave key is not a TPM key blob";
 inline constexpr std::string_view foreignKey =
     "key was not made by this TPM, or the TPM was cleared";
+inline constexpr std::string_view ownerPassword =
+    "the TPM's owner hierarchy has a password; this tool needs it empty";
+inline constexpr std::string_view notStarted = "the TPM has not been started";
+inline constexpr std::string_view slotsFull =
+    "the TPM has no free object slots; free them with tpm2_flushcontext -t";
 
-// Throws EnclaveError "<command> failed: <decoded return code>".
+// The TPM's own response code, with the layer a resource manager may have put on it removed;
+// other layers' codes (ESYS, TCTI) are returned as they are.
+TSS2_RC tpmCode(TSS2_RC rc);
+
+// True for a format-one code (which carries a handle, session or parameter number) of error.
+bool isFormatOne(TSS2_RC rc, TSS2_RC error);
+
+// Throws EnclaveError: the texts above for a TPM that was never started or has its slots full,
+// else "<command> failed: <decoded return code>".
 [[noreturn]] void throwTpmError(std::string_view command, TSS2_RC rc);
 
 }  // namespace enclave

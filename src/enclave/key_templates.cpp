@@ -1,13 +1,14 @@
 #include "enclave/key_templates.h"
 
 #include <algorithm>
-#include <array>
 
 #include "crypto/crypto_error.h"
 #include "enclave/enclave_error.h"
 
 namespace enclave {
 namespace {
+
+constexpr std::size_t coordinateSize = 32;
 
 // fixedTPM | fixedParent | sensitiveDataOrigin | userWithAuth | noDA | decrypt. Bound to this
 // chip, no user presence, and noDA so that a chip in dictionary-attack lockout still unseals.
@@ -28,6 +29,24 @@ TPM2B_PUBLIC eccP256Template(TPMA_OBJECT attributes, const TPMT_SYM_DEF_OBJECT& 
   return result;
 }
 
+// Everything but the unique point: the parts a template fixes.
+bool sameParameters(const TPMT_PUBLIC& a, const TPMT_PUBLIC& b) {
+  const TPMS_ECC_PARMS& x = a.parameters.eccDetail;
+  const TPMS_ECC_PARMS& y = b.parameters.eccDetail;
+  return a.type == b.type && a.nameAlg == b.nameAlg && a.objectAttributes == b.objectAttributes &&
+         a.authPolicy.size == b.authPolicy.size && x.symmetric.algorithm == y.symmetric.algorithm &&
+         (x.symmetric.algorithm == TPM2_ALG_NULL ||
+          (x.symmetric.keyBits.sym == y.symmetric.keyBits.sym &&
+           x.symmetric.mode.sym == y.symmetric.mode.sym)) &&
+         x.scheme.scheme == y.scheme.scheme && x.curveID == y.curveID &&
+         x.kdf.scheme == y.kdf.scheme;
+}
+
+void padInto(const TPM2B_ECC_PARAMETER& coordinate, std::uint8_t* out) {
+  std::fill_n(out, coordinateSize - coordinate.size, 0);
+  std::copy_n(coordinate.buffer, coordinate.size, out + coordinateSize - coordinate.size);
+}
+
 }  // namespace
 
 TPM2B_PUBLIC storageRootKeyTemplate() {
@@ -40,26 +59,41 @@ TPM2B_PUBLIC storageRootKeyTemplate() {
       aes128Cfb);
 }
 
+bool isStorageRootKey(const TPMT_PUBLIC& publicArea) {
+  return sameParameters(publicArea, storageRootKeyTemplate().publicArea);
+}
+
 TPM2B_PUBLIC enclaveKeyTemplate() {
   TPMT_SYM_DEF_OBJECT none{};
   none.algorithm = TPM2_ALG_NULL;
   return eccP256Template(enclaveKeyAttributes, none);
 }
 
-crypto::P256::KeyAgreement::PublicKey enclavePublicKey(const TPMT_PUBLIC& area) {
-  const TPMS_ECC_PARMS& ecc = area.parameters.eccDetail;
-  const TPMS_ECC_POINT& point = area.unique.ecc;
-  const bool isEnclaveKey = area.type == TPM2_ALG_ECC && area.nameAlg == TPM2_ALG_SHA256 &&
-                            area.objectAttributes == enclaveKeyAttributes &&
-                            area.authPolicy.size == 0 && ecc.symmetric.algorithm == TPM2_ALG_NULL &&
-                            ecc.scheme.scheme == TPM2_ALG_NULL &&
-                            ecc.curveID == TPM2_ECC_NIST_P256 && ecc.kdf.scheme == TPM2_ALG_NULL &&
-                            point.x.size == 32 && point.y.size == 32;
-  if (!isEnclaveKey) throw EnclaveError(std::string(malformedBlob));
+bool toX963(const TPMS_ECC_POINT& point, std::array<std::uint8_t, 65>& x963) {
+  const auto fits = [](const TPM2B_ECC_PARAMETER& c) {
+    return c.size >= 1 && c.size <= coordinateSize;
+  };
+  if (!fits(point.x) || !fits(point.y)) return false;
+  x963[0] = 0x04;
+  padInto(point.x, x963.data() + 1);
+  padInto(point.y, x963.data() + 1 + coordinateSize);
+  return true;
+}
 
-  std::array<std::uint8_t, crypto::P256::KeyAgreement::PublicKey::x963Size> x963{0x04};
-  std::copy_n(point.x.buffer, 32, x963.begin() + 1);
-  std::copy_n(point.y.buffer, 32, x963.begin() + 33);
+TPMS_ECC_POINT fromX963(const std::array<std::uint8_t, 65>& x963) {
+  TPMS_ECC_POINT point{};
+  point.x.size = coordinateSize;
+  point.y.size = coordinateSize;
+  std::copy_n(x963.begin() + 1, coordinateSize, point.x.buffer);
+  std::copy_n(x963.begin() + 1 + coordinateSize, coordinateSize, point.y.buffer);
+  return point;
+}
+
+crypto::P256::KeyAgreement::PublicKey enclavePublicKey(const TPMT_PUBLIC& area) {
+  std::array<std::uint8_t, crypto::P256::KeyAgreement::PublicKey::x963Size> x963{};
+  if (!sameParameters(area, enclaveKeyTemplate().publicArea) || !toX963(area.unique.ecc, x963)) {
+    throw EnclaveError(std::string(malformedBlob));
+  }
   try {
     return crypto::P256::KeyAgreement::PublicKey::fromX963(x963);
   } catch (const crypto::CryptoError&) {

@@ -1,61 +1,65 @@
 #include "enclave/secure_enclave.h"
 
-#include <algorithm>
-
+#include "crypto/blinding.h"
+#include "crypto/crypto_error.h"
 #include "enclave/enclave_error.h"
 #include "enclave/key_templates.h"
 
 namespace enclave::SecureEnclave {
 namespace {
 
-// Format-one codes carry a handle, session or parameter number above the error number.
-bool isFormatOne(TSS2_RC rc, TSS2_RC error) {
-  return (rc & TPM2_RC_FMT1) != 0 && (rc & (TPM2_RC_FMT1 | 0x3F)) == error;
-}
-
-// The TCG storage root key, made again on every use: the same seed and template give the same
-// key, so nothing is stored in the TPM and nothing is left behind.
-esys::Object createParent(Tpm& tpm) {
+// The TCG storage root key, made again from the owner seed: the same seed and template give the
+// same key, so the TPM keeps nothing of ours between runs.
+Object createStorageRootKey(Tpm& tpm) {
   const TPM2B_SENSITIVE_CREATE sensitive{};
   const TPM2B_PUBLIC inPublic = storageRootKeyTemplate();
   const TPM2B_DATA outsideInfo{};
   const TPML_PCR_SELECTION creationPcr{};
-  ESYS_TR handle = ESYS_TR_NONE;
-  TPM2B_PUBLIC* outPublic = nullptr;
-  TPM2B_CREATION_DATA* creationData = nullptr;
-  TPM2B_DIGEST* creationHash = nullptr;
-  TPMT_TK_CREATION* creationTicket = nullptr;
-  const TSS2_RC rc = tpm.call([&] {
+  Object parent;
+  const TSS2_RC rc = tpm.callLoading(parent, [&](ESYS_TR& handle) {
     return Esys_CreatePrimary(tpm.esys(), ESYS_TR_RH_OWNER, ESYS_TR_PASSWORD, ESYS_TR_NONE,
                               ESYS_TR_NONE, &sensitive, &inPublic, &outsideInfo, &creationPcr,
-                              &handle, &outPublic, &creationData, &creationHash, &creationTicket);
+                              &handle, nullptr, nullptr, nullptr, nullptr);
   });
-  const esys::Owned<TPM2B_PUBLIC> ownedPublic(outPublic);
-  const esys::Owned<TPM2B_CREATION_DATA> ownedData(creationData);
-  const esys::Owned<TPM2B_DIGEST> ownedHash(creationHash);
-  const esys::Owned<TPMT_TK_CREATION> ownedTicket(creationTicket);
   if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
-    throw EnclaveError("the TPM's owner hierarchy has a password; this tool needs it empty");
+    throw EnclaveError(std::string(ownerPassword));
   }
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_CreatePrimary", rc);
-  return esys::Object(tpm.esys(), handle);
+  return parent;
+}
+
+// The parent for one use: the platform's storage root key when it has one (no key derivation at
+// all), else a transient re-creation of the same key that `made` owns until the caller is done.
+ESYS_TR parentFor(Tpm& tpm, Object& made, bool platformAllowed) {
+  const ESYS_TR platform = platformAllowed ? tpm.platformStorageRootKey() : ESYS_TR_NONE;
+  if (platform != ESYS_TR_NONE) return platform;
+  made = createStorageRootKey(tpm);
+  return made.get();
+}
+
+TSS2_RC loadUnder(Tpm& tpm, ESYS_TR parent, const KeyFile& keyFile, Object& key) {
+  return tpm.callLoading(key, [&](ESYS_TR& handle) {
+    return Esys_Load(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
+                     &keyFile.privateArea, &keyFile.publicArea, &handle);
+  });
 }
 
 }  // namespace
 
 bool isAvailable() {
   try {
-    return isAvailable(Tpm::system());
+    return canSeal();
   } catch (const std::exception&) {
     return false;
   }
 }
 
-bool isAvailable(Tpm& tpm) {
+bool canSeal() {
   try {
-    return tpm.supportsSealing();
-  } catch (const std::exception&) {
-    return false;
+    return Tpm::system().canSeal();
+  } catch (const EnclaveError& error) {
+    if (error.what() == noTpmFound) return false;
+    throw;
   }
 }
 
@@ -65,103 +69,85 @@ PrivateKey::PrivateKey(Tpm& tpm, const KeyFile& keyFile)
     : tpm_(&tpm), keyFile_(keyFile), publicKey_(enclavePublicKey(keyFile.publicArea.publicArea)) {}
 
 PrivateKey PrivateKey::create(Tpm& tpm) {
-  const esys::Object parent = createParent(tpm);
+  Object made;
+  const ESYS_TR parent = parentFor(tpm, made, true);
   const TPM2B_SENSITIVE_CREATE sensitive{};
   const TPM2B_PUBLIC inPublic = enclaveKeyTemplate();
   const TPM2B_DATA outsideInfo{};
   const TPML_PCR_SELECTION creationPcr{};
   TPM2B_PRIVATE* outPrivate = nullptr;
   TPM2B_PUBLIC* outPublic = nullptr;
-  TPM2B_CREATION_DATA* creationData = nullptr;
-  TPM2B_DIGEST* creationHash = nullptr;
-  TPMT_TK_CREATION* creationTicket = nullptr;
   const TSS2_RC rc = tpm.call([&] {
-    return Esys_Create(tpm.esys(), parent.get(), ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
-                       &sensitive, &inPublic, &outsideInfo, &creationPcr, &outPrivate, &outPublic,
-                       &creationData, &creationHash, &creationTicket);
+    return Esys_Create(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE, &sensitive,
+                       &inPublic, &outsideInfo, &creationPcr, &outPrivate, &outPublic, nullptr,
+                       nullptr, nullptr);
   });
   const esys::Owned<TPM2B_PRIVATE> ownedPrivate(outPrivate);
   const esys::Owned<TPM2B_PUBLIC> ownedPublic(outPublic);
-  const esys::Owned<TPM2B_CREATION_DATA> ownedData(creationData);
-  const esys::Owned<TPM2B_DIGEST> ownedHash(creationHash);
-  const esys::Owned<TPMT_TK_CREATION> ownedTicket(creationTicket);
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Create", rc);
-  return PrivateKey(tpm, KeyFile{*ownedPublic, *ownedPrivate});
+
+  // The record will carry this blob and nothing else of the key: prove that it parses as an
+  // enclave key, and that this TPM loads it (the TPM checks the private part's integrity against
+  // the public part, and ESYS the loaded key's name against that public part).
+  const crypto::Bytes blob = encodeKeyFile(KeyFile{*ownedPublic, *ownedPrivate});
+  PrivateKey key(tpm, decodeKeyFile(blob));
+  Object loaded;
+  const TSS2_RC loadRc = loadUnder(tpm, parent, key.keyFile_, loaded);
+  if (loadRc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Load of the new key", loadRc);
+  return key;
 }
 
 PrivateKey::PrivateKey(crypto::ByteView dataRepresentation)
-    : PrivateKey(restore(dataRepresentation, nullptr)) {}
+    : PrivateKey(Tpm::system(), decodeKeyFile(dataRepresentation)) {
+  loaded_ = load();
+}
 
 PrivateKey::PrivateKey(crypto::ByteView dataRepresentation, Tpm& tpm)
-    : PrivateKey(restore(dataRepresentation, &tpm)) {}
-
-PrivateKey PrivateKey::restore(crypto::ByteView dataRepresentation, Tpm* tpm) {
-  const KeyFile keyFile = decodeKeyFile(dataRepresentation);
-  PrivateKey key(tpm != nullptr ? *tpm : Tpm::system(), keyFile);
-  key.load();
-  return key;
+    : PrivateKey(tpm, decodeKeyFile(dataRepresentation)) {
+  loaded_ = load();
 }
 
 crypto::Bytes PrivateKey::dataRepresentation() const { return encodeKeyFile(keyFile_); }
 
-void PrivateKey::load() {
-  const esys::Object parent = createParent(*tpm_);
-  ESYS_TR handle = ESYS_TR_NONE;
-  const TSS2_RC rc = tpm_->call([&] {
-    return Esys_Load(tpm_->esys(), parent.get(), ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
-                     &keyFile_.privateArea, &keyFile_.publicArea, &handle);
-  });
+Object PrivateKey::load() {
+  // A platform key that matches the template but was made from other unique bytes is another
+  // key: what it refuses, the re-created one may still load.
+  TSS2_RC rc = TSS2_RC_SUCCESS;
+  for (const bool platformAllowed : {true, false}) {
+    Object made;
+    const ESYS_TR parent = parentFor(*tpm_, made, platformAllowed);
+    Object key;
+    rc = loadUnder(*tpm_, parent, keyFile_, key);
+    if (rc == TSS2_RC_SUCCESS) return key;
+    if (!isFormatOne(rc, TPM2_RC_INTEGRITY) || made) break;
+  }  // the parent goes here: a loaded key holds one of the chip's few object slots, not two
   if (isFormatOne(rc, TPM2_RC_INTEGRITY)) throw EnclaveError(std::string(foreignKey));
-  if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Load", rc);
-  key_ = esys::Object(tpm_->esys(), handle);
-}  // the parent goes here: a loaded key holds one of the chip's few object slots, not two
+  throwTpmError("TPM2_Load", rc);
+}
 
 crypto::SharedSecret PrivateKey::sharedSecretFromKeyAgreement(
     const crypto::P256::KeyAgreement::PublicKey& peer) {
-  if (!key_) load();
-  ESYS_CONTEXT* esys = tpm_->esys();
-
-  // Salted with the enclave key itself, so only this TPM and this process know the session key
-  // that encrypts the response: the shared secret never crosses the bus in clear.
-  TPMT_SYM_DEF aes128Cfb{};
-  aes128Cfb.algorithm = TPM2_ALG_AES;
-  aes128Cfb.keyBits.aes = 128;
-  aes128Cfb.mode.aes = TPM2_ALG_CFB;
-  ESYS_TR sessionHandle = ESYS_TR_NONE;
-  TSS2_RC rc = tpm_->call([&] {
-    return Esys_StartAuthSession(esys, key_.get(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
-                                 ESYS_TR_NONE, nullptr, TPM2_SE_HMAC, &aes128Cfb, TPM2_ALG_SHA256,
-                                 &sessionHandle);
-  });
-  if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_StartAuthSession", rc);
-  const esys::Object session(esys, sessionHandle);
-  rc = Esys_TRSess_SetAttributes(esys, session.get(),
-                                 TPMA_SESSION_ENCRYPT | TPMA_SESSION_CONTINUESESSION, 0xFF);
-  if (rc != TSS2_RC_SUCCESS) throwTpmError("Esys_TRSess_SetAttributes", rc);
-
+  const crypto::Blinding blinding(peer);
+  Object key = loaded_ ? std::move(loaded_) : load();
   TPM2B_ECC_POINT inPoint{};
-  const auto& x963 = peer.x963Representation();
-  inPoint.point.x.size = 32;
-  inPoint.point.y.size = 32;
-  std::copy_n(x963.begin() + 1, 32, inPoint.point.x.buffer);
-  std::copy_n(x963.begin() + 33, 32, inPoint.point.y.buffer);
-
+  inPoint.point = fromX963(blinding.blindedPoint().x963Representation());
   TPM2B_ECC_POINT* rawOutPoint = nullptr;
-  rc = tpm_->call([&] {
-    return Esys_ECDH_ZGen(esys, key_.get(), session.get(), ESYS_TR_NONE, ESYS_TR_NONE, &inPoint,
-                          &rawOutPoint);
+  const TSS2_RC rc = tpm_->call([&] {
+    return Esys_ECDH_ZGen(tpm_->esys(), key.get(), ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
+                          &inPoint, &rawOutPoint);
   });
-  const auto wipeAndFree = [](TPM2B_ECC_POINT* point) {
-    if (point != nullptr) OPENSSL_cleanse(point, sizeof *point);
-    Esys_Free(point);
-  };
-  const std::unique_ptr<TPM2B_ECC_POINT, decltype(wipeAndFree)> outPoint(rawOutPoint, wipeAndFree);
+  const esys::Owned<TPM2B_ECC_POINT> outPoint(rawOutPoint);
+  key.reset();
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_ECDH_ZGen", rc);
-  if (outPoint->point.x.size != crypto::SharedSecret::size) {
-    throw EnclaveError("TPM2_ECDH_ZGen gave a shared secret of the wrong size");
+  std::array<std::uint8_t, crypto::P256::KeyAgreement::PublicKey::x963Size> answer{};
+  if (!toX963(outPoint->point, answer)) {
+    throw EnclaveError("TPM2_ECDH_ZGen gave a point of the wrong size");
   }
-  const std::uint8_t* x = outPoint->point.x.buffer;
-  return crypto::SharedSecret(crypto::SecretBytes(x, x + crypto::SharedSecret::size));
+  try {
+    return blinding.unblind(answer);
+  } catch (const crypto::CryptoError&) {
+    throw EnclaveError("TPM2_ECDH_ZGen gave a point that is not on the curve");
+  }
 }
 
 }  // namespace P256::KeyAgreement

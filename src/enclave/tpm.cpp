@@ -1,11 +1,13 @@
 #include "enclave/tpm.h"
 
+#include <tss2/tss2_sys.h>
 #include <tss2/tss2_tpm2_types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "enclave/enclave_error.h"
@@ -19,36 +21,47 @@ namespace {
 constexpr std::array<const char*, 3> systemTctis = {"default", "device:/dev/tpmrm0",
                                                     "device:/dev/tpm0"};
 
-// tpm2-tss logs warnings to stderr by default; the tool's only stderr output is its one line.
+constexpr TPM2_HANDLE platformStorageRootKeyHandle = 0x81000001;
+
+// The TSS logs to stderr by default, and fixes its level at first use; the front end sets this
+// before anything else runs, this keeps the library quiet for any other user.
 void silenceTss() { setenv("TSS2_LOG", "all+none", 1); }
 
 std::unique_ptr<esys::Context> connect(const char* nameConf) {
+  silenceTss();
   TSS2_TCTI_CONTEXT* rawTcti = nullptr;
   if (Tss2_TctiLdr_Initialize(nameConf, &rawTcti) != TSS2_RC_SUCCESS) return nullptr;
-  esys::Tcti tcti(rawTcti);
-  ESYS_CONTEXT* esys = nullptr;
-  if (Esys_Initialize(&esys, tcti.get(), nullptr) != TSS2_RC_SUCCESS) return nullptr;
-  return std::make_unique<esys::Context>(std::move(tcti), esys);
+  auto context = std::make_unique<esys::Context>(esys::Tcti(rawTcti));
+  if (!context->initialize()) return nullptr;
+  return context;
 }
 
-// A resource manager reports the TPM's codes in its own layer; compare the TPM's part.
-TSS2_RC tpmCode(TSS2_RC rc) {
-  const TSS2_RC layer = rc & TSS2_RC_LAYER_MASK;
-  return layer == TSS2_TPM_RC_LAYER || layer == TSS2_RESMGR_TPM_RC_LAYER ? rc & ~TSS2_RC_LAYER_MASK
-                                                                         : rc;
-}
-
-bool isRetryWarning(TSS2_RC rc) {
-  const TSS2_RC code = tpmCode(rc);
-  return code == TPM2_RC_RETRY || code == TPM2_RC_YIELDED || code == TPM2_RC_TESTING;
+// Warnings after which the same command may well succeed: the TPM was busy or testing itself,
+// or its slots were full of other programs' objects (parallel runs without a resource manager).
+bool isWorthRetrying(TSS2_RC rc) {
+  switch (tpmCode(rc)) {
+    case TPM2_RC_RETRY:
+    case TPM2_RC_YIELDED:
+    case TPM2_RC_TESTING:
+    case TPM2_RC_OBJECT_MEMORY:
+    case TPM2_RC_SESSION_MEMORY:
+    case TPM2_RC_MEMORY:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
 
+void Object::reset() noexcept {
+  if (handle_ != ESYS_TR_NONE) tpm_->flush(std::exchange(handle_, ESYS_TR_NONE));
+  hold_.reset();  // after the flush: a held signal may end the run here
+}
+
 Tpm::Tpm(std::unique_ptr<esys::Context> context) noexcept : context_(std::move(context)) {}
 
 Tpm::Tpm(const std::string& tctiNameConf) {
-  silenceTss();
   context_ = connect(tctiNameConf.c_str());
   if (!context_) throw EnclaveError(std::string(noTpmFound));
 }
@@ -56,7 +69,6 @@ Tpm::Tpm(const std::string& tctiNameConf) {
 Tpm& Tpm::system() {
   static std::unique_ptr<Tpm> tpm;
   if (tpm) return *tpm;
-  silenceTss();
   for (const char* nameConf : systemTctis) {
     if (auto context = connect(nameConf)) {
       tpm.reset(new Tpm(std::move(context)));
@@ -71,46 +83,110 @@ Tpm& Tpm::system() {
 }
 
 TSS2_RC Tpm::call(const std::function<TSS2_RC()>& command) {
-  TSS2_RC rc = command();
-  if (tpmCode(rc) == TPM2_RC_INITIALIZE) {
-    // A chip fresh from power-on; Startup answers INITIALIZE if someone else just started it.
-    const TSS2_RC started = Esys_Startup(esys(), TPM2_SU_CLEAR);
-    if (started != TSS2_RC_SUCCESS && tpmCode(started) != TPM2_RC_INITIALIZE) return started;
-    rc = command();
-  }
-  // ESYS resubmits a few times at once; a chip still busy after that gets a little time.
-  auto pause = std::chrono::milliseconds(10);
-  for (int attempt = 0; attempt < 5 && isRetryWarning(rc); ++attempt) {
+  using std::chrono::milliseconds;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto pause = milliseconds(10);
+  for (;;) {
+    alarm(commandTimeoutSeconds);
+    const TSS2_RC rc = command();
+    alarm(0);
+    if (!isWorthRetrying(rc) || std::chrono::steady_clock::now() + pause > giveUp) return rc;
     std::this_thread::sleep_for(pause);
-    pause *= 2;
-    rc = command();
+    pause = std::min(pause * 2, milliseconds(500));
+  }
+}
+
+TSS2_RC Tpm::callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command) {
+  const SignalHold hold;  // from before the command is sent until an owner holds the object
+  ESYS_TR handle = ESYS_TR_NONE;
+  const TSS2_RC rc = call([&] { return command(handle); });
+  const std::optional<TPM2_HANDLE> reported = context_->tap().takeLoaded();
+  if (rc == TSS2_RC_SUCCESS) {
+    loaded = Object(*this, handle);
+  } else if (reported) {
+    TSS2_SYS_CONTEXT* sys = nullptr;
+    if (Esys_GetSysContext(esys(), &sys) == TSS2_RC_SUCCESS) {
+      call([&] { return Tss2_Sys_FlushContext(sys, *reported); });
+    }
   }
   return rc;
 }
 
-bool Tpm::supportsSealing() {
-  // One TestParms covers the curve and the parent's AES-128-CFB.
-  TPMT_PUBLIC_PARMS parms{};
-  parms.type = TPM2_ALG_ECC;
-  parms.parameters.eccDetail = storageRootKeyTemplate().publicArea.parameters.eccDetail;
-  if (call([&] {
-        return Esys_TestParms(esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &parms);
-      }) != TSS2_RC_SUCCESS) {
-    return false;
+void Tpm::flush(ESYS_TR handle) noexcept {
+  try {
+    call([&] { return Esys_FlushContext(esys(), handle); });
+  } catch (...) {
+    // Nothing to report it to: the run is ending or already failing.
+  }
+}
+
+ESYS_TR Tpm::platformStorageRootKey() {
+  if (platformKeyLookedUp_) return platformKey_;
+  ESYS_TR handle = ESYS_TR_NONE;
+  TSS2_RC rc = call([&] {
+    return Esys_TR_FromTPMPublic(esys(), platformStorageRootKeyHandle, ESYS_TR_NONE, ESYS_TR_NONE,
+                                 ESYS_TR_NONE, &handle);
+  });
+  if (tpmCode(rc) == TPM2_RC_INITIALIZE) throwTpmError("TPM2_ReadPublic", rc);
+  platformKeyLookedUp_ = true;
+  if (rc != TSS2_RC_SUCCESS) return ESYS_TR_NONE;  // none there, the usual case
+
+  TPM2B_PUBLIC* rawPublic = nullptr;
+  rc = call([&] {
+    return Esys_ReadPublic(esys(), handle, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &rawPublic,
+                           nullptr, nullptr);
+  });
+  const esys::Owned<TPM2B_PUBLIC> publicArea(rawPublic);
+  // Another key there (RSA, a policy, other attributes) is someone else's business: not used.
+  if (rc != TSS2_RC_SUCCESS || !isStorageRootKey(publicArea->publicArea)) {
+    Esys_TR_Close(esys(), &handle);
+    return ESYS_TR_NONE;
+  }
+  return platformKey_ = handle;
+}
+
+bool Tpm::ownerHasPassword() {
+  TPMI_YES_NO more = TPM2_NO;
+  TPMS_CAPABILITY_DATA* raw = nullptr;
+  const TSS2_RC rc = call([&] {
+    return Esys_GetCapability(esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
+                              TPM2_CAP_TPM_PROPERTIES, TPM2_PT_PERMANENT, 1, &more, &raw);
+  });
+  const esys::Owned<TPMS_CAPABILITY_DATA> data(raw);
+  if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_GetCapability", rc);
+  const TPML_TAGGED_TPM_PROPERTY& properties = data->data.tpmProperties;
+  return properties.count >= 1 && properties.tpmProperty[0].property == TPM2_PT_PERMANENT &&
+         (properties.tpmProperty[0].value & TPMA_PERMANENT_OWNERAUTHSET) != 0;
+}
+
+bool Tpm::canSeal() {
+  // The platform's key, when it is there, proves the curve and AES-128-CFB: no TestParms.
+  const bool hasPlatformKey = platformStorageRootKey() != ESYS_TR_NONE;
+  if (!hasPlatformKey) {
+    TPMT_PUBLIC_PARMS parms{};
+    parms.type = TPM2_ALG_ECC;
+    parms.parameters.eccDetail = storageRootKeyTemplate().publicArea.parameters.eccDetail;
+    const TSS2_RC rc = call(
+        [&] { return Esys_TestParms(esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &parms); });
+    if (tpmCode(rc) == TPM2_RC_INITIALIZE) throwTpmError("TPM2_TestParms", rc);
+    if (rc != TSS2_RC_SUCCESS) return false;
   }
 
   TPMI_YES_NO more = TPM2_NO;
-  TPMS_CAPABILITY_DATA* rawCapabilities = nullptr;
-  if (call([&] {
-        return Esys_GetCapability(esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE,
-                                  TPM2_CAP_COMMANDS, TPM2_CC_ECDH_ZGen, 1, &more, &rawCapabilities);
-      }) != TSS2_RC_SUCCESS) {
+  TPMS_CAPABILITY_DATA* raw = nullptr;
+  const TSS2_RC rc = call([&] {
+    return Esys_GetCapability(esys(), ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, TPM2_CAP_COMMANDS,
+                              TPM2_CC_ECDH_ZGen, 1, &more, &raw);
+  });
+  const esys::Owned<TPMS_CAPABILITY_DATA> capabilities(raw);
+  if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_GetCapability", rc);
+  const TPML_CCA& commands = capabilities->data.command;
+  if (commands.count < 1 ||
+      (commands.commandAttributes[0] & TPMA_CC_COMMANDINDEX_MASK) != TPM2_CC_ECDH_ZGen) {
     return false;
   }
-  const esys::Owned<TPMS_CAPABILITY_DATA> capabilities(rawCapabilities);
-  const TPML_CCA& commands = capabilities->data.command;
-  return commands.count >= 1 &&
-         (commands.commandAttributes[0] & TPMA_CC_COMMANDINDEX_MASK) == TPM2_CC_ECDH_ZGen;
+  if (!hasPlatformKey && ownerHasPassword()) throw EnclaveError(std::string(ownerPassword));
+  return true;
 }
 
 }  // namespace enclave

@@ -1,15 +1,48 @@
-// One connection to a TPM 2.0, shared by everything a process asks of the chip.
+// One connection to a TPM 2.0, shared by everything a process asks of the chip, and the owner of
+// the transient objects it loads there.
 #pragma once
 
 #include <tss2/tss2_esys.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "enclave/esys.h"
+#include "enclave/signal_hold.h"
 
 namespace enclave {
+
+class Tpm;
+
+// A transient object of ours in the TPM, flushed when the owner goes. While any exists, SIGINT,
+// SIGTERM and SIGHUP are held back (SignalHold), so a killed run still flushes what it loaded.
+class Object {
+ public:
+  Object() noexcept = default;
+  Object(Tpm& tpm, ESYS_TR handle) noexcept : tpm_(&tpm), handle_(handle) { hold_.emplace(); }
+  Object(Object&& other) noexcept { *this = std::move(other); }
+  Object& operator=(Object&& other) noexcept {
+    if (this != &other) {
+      reset();
+      tpm_ = other.tpm_;
+      handle_ = std::exchange(other.handle_, ESYS_TR_NONE);
+      hold_ = std::exchange(other.hold_, std::nullopt);
+    }
+    return *this;
+  }
+  ~Object() { reset(); }
+
+  ESYS_TR get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != ESYS_TR_NONE; }
+  void reset() noexcept;
+
+ private:
+  Tpm* tpm_ = nullptr;
+  ESYS_TR handle_ = ESYS_TR_NONE;
+  std::optional<SignalHold> hold_;  // engaged while handle_ is
+};
 
 class Tpm {
  public:
@@ -18,22 +51,42 @@ class Tpm {
   explicit Tpm(const std::string& tctiNameConf);
 
   // The machine's TPM: the TSS's configured default TCTI, then /dev/tpmrm0, then /dev/tpm0 and
-  // nothing else. Connects on first use; throws EnclaveError noTpmFound when none answers.
+  // nothing else. Connects on first use; throws EnclaveError noTpmFound when none answers, or
+  // the access text when /dev/tpmrm0 is there but closed to this user.
   static Tpm& system();
 
-  // True when the TPM has what sealing needs: P-256, AES-128-CFB and TPM2_ECDH_ZGen.
-  bool supportsSealing();
+  // True when this TPM can make and use enclave keys now: P-256 with AES-128-CFB, ECDH_ZGen,
+  // and a parent for them: the platform's storage root key, or an empty owner password to make
+  // one. False when it lacks an algorithm; EnclaveError when the owner password is set (with no
+  // platform key), when the TPM has not been started, and for other TPM failures.
+  bool canSeal();
+
+  // The platform's storage root key at 0x81000001 when it is exactly the TCG template's key,
+  // else ESYS_TR_NONE. Looked up once. Never flushed: it is not ours.
+  ESYS_TR platformStorageRootKey();
 
   ESYS_CONTEXT* esys() const noexcept { return context_->get(); }
 
-  // Runs one ESYS call. A TPM that has not been started is started once (TPM2_Startup(CLEAR))
-  // and the call repeated; the TPM's retry, yielded and testing warnings get a short, bounded
-  // back-off. Returns the call's final return code.
+  // Runs one ESYS call: each attempt waits at most commandTimeoutSeconds (SIGALRM, handled by the
+  // front end), and the TPM's warnings that ask for a retry (busy, testing, slots full) are
+  // retried with a growing pause for about five seconds. Returns the last return code.
   TSS2_RC call(const std::function<TSS2_RC()>& command);
+
+  // call() for a command that loads an object: returns the code and, on success, the owner of
+  // the object. If ESYS refused an answer in which the TPM reported the object loaded, that
+  // object is flushed all the same.
+  TSS2_RC callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command);
+
+  void flush(ESYS_TR handle) noexcept;
+
+  static constexpr unsigned commandTimeoutSeconds = 30;
 
  private:
   explicit Tpm(std::unique_ptr<esys::Context> context) noexcept;
+  bool ownerHasPassword();
   std::unique_ptr<esys::Context> context_;
+  bool platformKeyLookedUp_ = false;
+  ESYS_TR platformKey_ = ESYS_TR_NONE;
 };
 
 }  // namespace enclave

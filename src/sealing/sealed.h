@@ -22,9 +22,10 @@ struct Sealed {
 // (members that are not valid UTF-8).
 std::string toJson(Sealed sealed);
 
-// Exactly one JSON value (RFC 8259: no comments, no trailing commas), an object whose
-// "enclave", "ephemeral" and "box" members are all present and strings; other members are
-// ignored. Nothing on any failure: its kind never matters to the caller.
+// Exactly one JSON value (RFC 8259: no comments, no trailing commas, no byte order mark, no NUL
+// byte, only JSON white space around it), an object whose "enclave", "ephemeral" and "box"
+// members are all present and strings; other members are ignored. Nothing on any failure: its
+// kind never matters to the caller.
 std::optional<Sealed> fromJson(crypto::ByteView json);
 
 // The sealed-key text: base64 of toJson.

@@ -2,7 +2,6 @@
 
 #include "crypto/aes_gcm.h"
 #include "crypto/p256.h"
-#include "enclave/secure_enclave.h"
 #include "sealing/base64.h"
 #include "sealing/failure.h"
 #include "sealing/wrapping_key.h"
@@ -10,25 +9,27 @@
 namespace sealing {
 namespace {
 
-crypto::SecretBytes decodeMember(const std::string& member) {
+// Decodes a member and lets its text go: for a large key the box text is most of the record.
+crypto::SecretBytes decodeMember(std::string& member) {
   std::optional<crypto::SecretBytes> bytes = base64Decode(member);
   if (!bytes) throw Failure(Failure::input);
+  std::string().swap(member);
   return std::move(*bytes);
 }
 
 }  // namespace
 
-crypto::SecretBytes unseal(const Sealed& sealed) {
+crypto::SecretBytes unseal(Sealed sealed, const KeyService& keys) {
   // All three members are decoded before the TPM is touched.
   const crypto::SecretBytes enclaveBytes = decodeMember(sealed.enclave);
   const crypto::SecretBytes ephemeralBytes = decodeMember(sealed.ephemeral);
   const crypto::SecretBytes boxBytes = decodeMember(sealed.box);
 
-  enclave::SecureEnclave::P256::KeyAgreement::PrivateKey enclaveKey(enclaveBytes);
+  const std::unique_ptr<EnclaveKey> enclaveKey = keys.restore(enclaveBytes);
   const auto ephemeralKey = crypto::P256::KeyAgreement::PublicKey::fromX963(ephemeralBytes);
-  const crypto::SharedSecret sharedSecret = enclaveKey.sharedSecretFromKeyAgreement(ephemeralKey);
+  const crypto::SharedSecret sharedSecret = enclaveKey->sharedSecretFromKeyAgreement(ephemeralKey);
   // Derived before the box is looked at, so a foreign key is reported as such, whatever the box.
-  const crypto::SymmetricKey key = wrappingKey(sharedSecret, enclaveKey.publicKey(), ephemeralKey);
+  const crypto::SymmetricKey key = wrappingKey(sharedSecret, enclaveKey->publicKey(), ephemeralKey);
   const auto box = crypto::AES::GCM::SealedBox::fromCombined(boxBytes);
   return crypto::AES::GCM::open(box, key);
 }

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "crypto/secret_bytes.h"
+#include "sealing/key_service.h"
 #include "sealing/sealed.h"
 
 namespace sealing {
 
 // Throws Failure::input if a member is not base64 (all three are decoded before the TPM is
-// touched); otherwise errors of the TPM and the cryptography pass through unchanged.
-crypto::SecretBytes unseal(const Sealed& sealed);
+// touched) and lets each member text go once decoded; otherwise errors of the TPM and the
+// cryptography pass through unchanged.
+crypto::SecretBytes unseal(Sealed sealed, const KeyService& keys = tpmKeyService());
 
 }  // namespace sealing

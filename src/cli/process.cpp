@@ -1,0 +1,39 @@
+#include "cli/process.h"
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <openssl/crypto.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+namespace cli {
+
+void protectProcess() noexcept {
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+
+  // Opened the wrong way round on purpose: write-only on 0, read-only on 1 and 2, so each use
+  // fails with EBADF as it would on the closed descriptor.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) _exit(1);
+  }
+
+  // The TSS reads its log level once, at its first log call, whenever that comes.
+  setenv("TSS2_LOG", "all+none", 1);
+  std::signal(SIGPIPE, SIG_IGN);
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+
+  // A fixed threshold: every block this large is its own mapping, returned to the system when
+  // freed, so freed texts do not keep the peak memory of a large key up (glibc would otherwise
+  // raise the threshold after the first such block and keep later ones on the heap).
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
+}  // namespace cli

@@ -1,0 +1,64 @@
+#include "enclave/tcti_tap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace enclave {
+namespace {
+
+constexpr std::uint64_t tapMagic = 0x6d6f7276616e6574;  // "morvanet"
+constexpr std::size_t headerSize = 10;                  // tag, size, command or response code
+
+std::uint32_t bigEndian32(const uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+}  // namespace
+
+TctiTap::TctiTap(TSS2_TCTI_CONTEXT* inner) noexcept : common_{}, inner_(inner) {
+  TSS2_TCTI_CONTEXT_COMMON_V1& v1 = common_.v1;
+  v1.magic = tapMagic;
+  v1.version = 2;
+  v1.transmit = transmit;
+  v1.receive = receive;
+  v1.finalize = [](TSS2_TCTI_CONTEXT*) {};  // the owner finalizes the inner TCTI
+  v1.cancel = [](TSS2_TCTI_CONTEXT* c) { return Tss2_Tcti_Cancel(of(c).inner_); };
+  v1.getPollHandles = [](TSS2_TCTI_CONTEXT* c, TSS2_TCTI_POLL_HANDLE* handles, size_t* count) {
+    return Tss2_Tcti_GetPollHandles(of(c).inner_, handles, count);
+  };
+  v1.setLocality = [](TSS2_TCTI_CONTEXT* c, uint8_t locality) {
+    return Tss2_Tcti_SetLocality(of(c).inner_, locality);
+  };
+  common_.makeSticky = [](TSS2_TCTI_CONTEXT* c, TPM2_HANDLE* handle, uint8_t sticky) {
+    return Tss2_Tcti_MakeSticky(of(c).inner_, handle, sticky);
+  };
+}
+
+TctiTap& TctiTap::of(TSS2_TCTI_CONTEXT* context) noexcept {
+  return *reinterpret_cast<TctiTap*>(reinterpret_cast<char*>(context) - offsetof(TctiTap, common_));
+}
+
+std::optional<TPM2_HANDLE> TctiTap::takeLoaded() noexcept { return std::exchange(loaded_, {}); }
+
+TSS2_RC TctiTap::transmit(TSS2_TCTI_CONTEXT* context, size_t size, const uint8_t* command) {
+  TctiTap& tap = of(context);
+  tap.command_ = size >= headerSize ? bigEndian32(command + 6) : 0;
+  tap.loaded_.reset();
+  return Tss2_Tcti_Transmit(tap.inner_, size, command);
+}
+
+TSS2_RC TctiTap::receive(TSS2_TCTI_CONTEXT* context, size_t* size, uint8_t* response,
+                         int32_t timeout) {
+  TctiTap& tap = of(context);
+  const TSS2_RC rc = Tss2_Tcti_Receive(tap.inner_, size, response, timeout);
+  const bool loads = tap.command_ == TPM2_CC_CreatePrimary || tap.command_ == TPM2_CC_Load;
+  // Only the TPM's own verdict counts here: its response code, then the handle that follows it.
+  if (rc == TSS2_RC_SUCCESS && response != nullptr && loads && *size >= headerSize + 4 &&
+      bigEndian32(response + 6) == TPM2_RC_SUCCESS) {
+    tap.loaded_ = bigEndian32(response + headerSize);
+  }
+  return rc;
+}
+
+}  // namespace enclave

@@ -87,7 +87,7 @@ class TpmFaults(BinaryTest):
             rows += [(command, when(code, cut(n))) for n in (10, 14, 18, 40)]
             rows += [(command, when(code, flip(bit))) for bit in range(48, 160, 5)]
         rows += [(command, lambda n, code, k=k: "drop" if n == k and code != FLUSH else None)
-                 for command in ("seal", "unseal") for k in range(8)]
+                 for command in ("seal", "unseal") for k in range(10)]
         for row, (command, fault) in enumerate(rows):
             with self.subTest(command, row=row):
                 result = self.run_with(fault, command)
@@ -164,7 +164,7 @@ class TpmFaults(BinaryTest):
 
     def test_persistent_storage_key_and_owner_password(self):
         """Rows in turn on one TPM: every record made so far opens whatever the parent."""
-        records, password = [(self.sealed, self.key)], ""
+        records, password = [(self.sealed, base64.b64encode(self.key) + b"\n")], ""
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),
                                          (None, "secret"), ("srk", "secret"), ("rsa", "secret")]:
             with self.subTest(persistent=persistent, password=new_password):
@@ -182,17 +182,20 @@ class TpmFaults(BinaryTest):
                     self.tools("tpm2_flushcontext", "-t")
                 usable = persistent == "srk" or not password
                 self.assertEqual(run("available").status, 0 if usable else 1)
-                key = os.urandom(16)
-                result = self.run_with(None, "seal", base64.b64encode(key))
+                key_text = base64.b64encode(os.urandom(16))
+                result = self.run_with(None, "seal", key_text)
                 if not usable:
                     self.assert_fails(result, "sealing failed: " + OWNER_PASSWORD)
                     self.assertEqual(result.stdin_read, 0)
                     self.assert_fails(run("unseal", stdin=self.sealed),
                                       "unsealing failed: " + OWNER_PASSWORD)
                     continue
-                self.assertEqual(result[::2], (0, b""))
-                self.assertEqual(CREATE_PRIMARY in self.proxy.codes, persistent != "srk")
-                records.append((result.stdout, key))
-                for sealed, key in records:
-                    self.unseal_to(sealed, key)
+                parent_made = persistent != "srk"
+                self.assertEqual((*result[::2], CREATE_PRIMARY in self.proxy.codes),
+                                 (0, b"", parent_made))
+                records.append((result.stdout, key_text + b"\n"))
+                for sealed, unsealed in records:
+                    result = self.run_with(None, "unseal", sealed)
+                    self.assertEqual((*result[:3], CREATE_PRIMARY in self.proxy.codes),
+                                     (0, unsealed, b"", parent_made))
                 self.assert_nothing_loaded()

@@ -33,8 +33,14 @@ def cut(length: int):
 
 def when(code: int, action, times: int = 1 << 30):
     """A fault: action for the first `times` commands of that code."""
-    done = []
-    return lambda n, seen: done.append(n) or action if seen == code and len(done) < times else None
+    left = [times]
+
+    def fault(n: int, seen: int):
+        if seen != code or left[0] == 0:
+            return None
+        left[0] -= 1
+        return action
+    return fault
 
 
 def pump(source: socket.socket, sink: socket.socket) -> None:
@@ -82,23 +88,28 @@ class TpmProxy:
 
     def relay(self, client: socket.socket) -> None:
         with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:
-            while command := read_frame(client):
-                code = struct.unpack(">I", command[6:10])[0]
-                action = self.fault(len(self.codes), code)
-                self.codes.append(code)
-                if action == "drop":
-                    return
-                if isinstance(action, int):
-                    client.sendall(struct.pack(">HII", 0x8001, 10, action))
-                    continue
-                tpm.sendall(command)
-                answer = read_frame(tpm)
-                if action == "stall":
-                    self.stalled.set()
-                    self.released.wait()
-                elif action:
-                    answer = action(answer)
-                client.sendall(answer)
+            try:
+                while command := read_frame(client):
+                    self.relay_command(command, client, tpm)
+            except (OSError, EOFError):
+                pass  # the binary went, or a "drop"
+
+    def relay_command(self, command: bytes, client: socket.socket, tpm: socket.socket) -> None:
+        code = struct.unpack(">I", command[6:10])[0]
+        action = self.fault(len(self.codes), code)
+        self.codes.append(code)
+        if action == "drop":
+            raise EOFError
+        if isinstance(action, int):
+            return client.sendall(struct.pack(">HII", 0x8001, 10, action))
+        tpm.sendall(command)
+        answer = read_frame(tpm)
+        if action == "stall":
+            self.stalled.set()
+            self.released.wait()
+        elif action:
+            answer = action(answer)
+        client.sendall(answer)
 
     def release(self) -> None:
         self.released.set()

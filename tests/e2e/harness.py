@@ -28,7 +28,7 @@ def run(*args: str, stdin: bytes = b"", env=None, stdout=subprocess.PIPE) -> Res
 
 
 class SoftwareTpm:
-    """A swtpm on 127.0.0.1:port, control on port + 1 (the binary looks at 2321), started as the
+    """A swtpm on 127.0.0.1:port (the binary looks at 2321), control on 2322, started as the
     platform starts a chip at boot, or not (as after a reset under the platform). Started again it
     keeps its state (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
 
@@ -37,15 +37,13 @@ class SoftwareTpm:
         self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
         self.log = ["--log", f"file={log_file},level=20"] if log_file else []
         self.port, self.flags = port, "not-need-init" + (",startup-clear" if started else "")
-        # For tpm2-tools, straight to this swtpm.
-        self.tools_env = os.environ | {"TPM2TOOLS_TCTI": f"swtpm:host=127.0.0.1,port={port}"}
 
     def start(self) -> "SoftwareTpm":
         # PR_SET_PDEATHSIG: a swtpm must not outlive a crashed test run.
         self.proc = subprocess.Popen(
             ["swtpm", "socket", "--tpm2", "--flags", self.flags,
              "--server", f"type=tcp,port={self.port},bindaddr=127.0.0.1",
-             "--ctrl", f"type=tcp,port={self.port + 1},bindaddr=127.0.0.1",
+             "--ctrl", "type=tcp,port=2322,bindaddr=127.0.0.1",
              "--tpmstate", f"dir={self.state_dir}", *self.log],
             stdin=subprocess.DEVNULL,
             preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))

@@ -1,7 +1,7 @@
-"""A TPM that misbehaves, through the real binary: a proxy (tpm_proxy) stands where the binary
-looks for its TPM and corrupts, stalls or answers in the swtpm's place. However the TPM fails,
-the binary prints no record that does not unseal and leaves no object loaded in a TPM that has
-no resource manager."""
+"""A TPM that misbehaves, through the real binary: tpm_proxy stands where the binary looks for
+its TPM and corrupts, loses, stalls or refuses commands. Whatever the TPM does, the binary prints
+no record that does not unseal and leaves no object loaded in a TPM without a resource manager.
+tpm2-tools reach the swtpm through the proxy too, with no fault set."""
 
 import base64
 import ctypes
@@ -17,9 +17,8 @@ from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, T
     flip, when
 
 RETRY, FAILURE = 0x922, 0x101
-# A new port for every swtpm: one killed with a connection open leaves its port in TIME_WAIT.
-PORTS = itertools.count(2331, 2)
-SLOTS_FULL = "the TPM has no free object slots; free them with tpm2_flushcontext -t"
+# A new port for every swtpm: one stopped with a connection open leaves its port in TIME_WAIT.
+PORTS = itertools.count(2331)
 OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it empty"
 SRK_ATTRIBUTES = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt"
 # Objects an administrator may have made persistent at 0x81000001; only "srk" is the tool's parent.
@@ -34,85 +33,71 @@ def decoded(rc: int) -> str:
     return decode(rc).decode()
 
 
+def tools(*args: str) -> str:
+    return subprocess.run(args, check=True, capture_output=True, text=True).stdout
+
+
 class TpmFaults(BinaryTest):
     def setUp(self):
-        self.key = os.urandom(32)
         self.tpm = SoftwareTpm(port=next(PORTS)).start()
         self.proxy = TpmProxy(self.tpm.port)
         self.addCleanup(lambda: (self.proxy.close(), self.tpm.stop()))
-        self.sealed = self.seal_key(self.key)
-
-    def tools(self, *args: str) -> str:
-        return subprocess.run(args, env=self.tpm.tools_env, check=True, capture_output=True,
-                              text=True).stdout
+        self.key = os.urandom(32)
+        self.stdin = {"seal": base64.b64encode(self.key), "unseal": self.seal_key(self.key)}
 
     def run_with(self, fault, command: str, stdin: bytes = b""):
         self.proxy.codes.clear()
         self.proxy.fault = fault or (lambda n, code: None)
         try:
-            return run(command, stdin=stdin or self.stdin(command))
+            return run(command, stdin=stdin or self.stdin.get(command, b""))
         finally:
             self.proxy.fault = lambda n, code: None
 
     def start(self, command: str) -> subprocess.Popen:
-        """The binary running on its whole stdin."""
         with tempfile.TemporaryFile() as stdin:
-            stdin.write(self.stdin(command))
+            stdin.write(self.stdin[command])
             stdin.seek(0)
             return subprocess.Popen([os.environ["MORVANE_BIN"], command], stdin=stdin,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-    def stdin(self, command: str) -> bytes:
-        return base64.b64encode(self.key) if command == "seal" else self.sealed
-
-    def assert_clean_failure(self, result, command: str) -> None:
-        self.assertEqual(result[:2], (1, b""))
-        # A TPM lost while `seal` checks it is no TPM.
-        no_tpm = "|no Secure Enclave" if command == "seal" else ""
-        self.assertRegex(result.stderr,
-                         rf"^morvane-keyvault: ({command}ing failed: [^\n]+{no_tpm})\n$".encode())
-
     def assert_nothing_loaded(self) -> None:
-        loaded = self.tools("tpm2_getcap", "handles-transient")
-        self.tools("tpm2_flushcontext", "-t")  # so that one leak fails one row, not all after it
+        loaded = tools("tpm2_getcap", "handles-transient")
+        tools("tpm2_flushcontext", "-t")  # so that one leak fails one row, not every row after it
         self.assertEqual(loaded, "")
 
-    def test_corrupt_and_lost_answers(self):
+    def test_misbehaving_answers(self):
+        """Each row: a fault, and the end of the failure it gives ("" success, None either)."""
         answers = {}
-        self.run_with(lambda n, code: lambda a: answers.setdefault(code, a), "seal")
+        self.run_with(lambda n, code: lambda answer: answers.setdefault(code, answer), "seal")
+        rows = [("seal", when(CREATE, RETRY, times=6), ""),
+                ("seal", when(FLUSH, RETRY, times=6), ""),
+                ("unseal", when(ECDH_ZGEN, RETRY, times=6), ""),
+                ("seal", when(CREATE, FAILURE), decoded(FAILURE)),
+                ("unseal", when(ECDH_ZGEN, FAILURE), decoded(FAILURE))]
         # Bits 16-47 are the size that frames the answer, not its content.
-        rows = [("seal", when(CREATE, flip(bit))) for bit in range(0, 8 * len(answers[CREATE]), 7)
-                if not 16 <= bit < 48]
+        rows += [("seal", when(CREATE, flip(bit)), None)
+                 for bit in range(0, 8 * len(answers[CREATE]), 7) if not 16 <= bit < 48]
         for code, command in ((CREATE_PRIMARY, "seal"), (LOAD, "unseal")):
-            rows += [(command, when(code, cut(n))) for n in (10, 14, 18, 40)]
-            rows += [(command, when(code, flip(bit))) for bit in range(48, 160, 5)]
-        rows += [(command, lambda n, code, k=k: "drop" if n == k and code != FLUSH else None)
+            rows += [(command, when(code, cut(n)), None) for n in (10, 14, 18, 40)]
+            rows += [(command, when(code, flip(bit)), None) for bit in range(48, 160, 5)]
+        rows += [(command, lambda n, code, k=k: "drop" if n == k and code != FLUSH else None, None)
                  for command in ("seal", "unseal") for k in range(10)]
-        for row, (command, fault) in enumerate(rows):
+        for row, (command, fault, outcome) in enumerate(rows):
             with self.subTest(command, row=row):
                 result = self.run_with(fault, command)
-                if result.status != 0:
-                    self.assert_clean_failure(result, command)
-                elif command == "seal":
-                    self.unseal_to(result.stdout, self.key)
-                else:
-                    self.assertEqual(result.stdout, base64.b64encode(self.key) + b"\n")
-                self.assert_nothing_loaded()
-
-    def test_tpm_response_codes(self):
-        for row, (command, fault, status, message) in enumerate([
-            ("seal", when(CREATE, RETRY, times=6), 0, ""),
-            ("seal", when(FLUSH, RETRY, times=6), 0, ""),
-            ("unseal", when(ECDH_ZGEN, RETRY, times=6), 0, ""),
-            ("seal", when(CREATE, FAILURE), 1, decoded(FAILURE)),
-            ("unseal", when(ECDH_ZGEN, FAILURE), 1, decoded(FAILURE)),
-        ]):
-            with self.subTest(command, row=row, message=message):
-                result = self.run_with(fault, command)
-                self.assertEqual(result.status, status, result.stderr)
-                if status:
-                    self.assert_clean_failure(result, command)
-                    self.assertTrue(result.stderr.endswith(f"{message}\n".encode()))
+                if outcome is not None:
+                    self.assertEqual(result.status, 1 if outcome else 0, result.stderr)
+                    self.assertTrue(not outcome or result.stderr.endswith(f"{outcome}\n".encode()))
+                if result.status == 0:
+                    self.assertEqual(result.stderr, b"")
+                    if command == "seal":  # the record must open, with no fault
+                        self.unseal_to(result.stdout, self.key)
+                    else:
+                        self.assertEqual(result.stdout, self.stdin["seal"] + b"\n")
+                else:  # a TPM lost while `seal` checks it is no TPM
+                    self.assertEqual(result[:2], (1, b""))
+                    self.assertRegex(result.stderr, rf"^morvane-keyvault: ({command}ing failed: "
+                                     rf"[^\n]+|no Secure Enclave)\n$".encode())
                 self.assert_nothing_loaded()
 
     def test_signal_while_an_object_is_loaded(self):
@@ -133,22 +118,21 @@ class TpmFaults(BinaryTest):
                 self.assert_nothing_loaded()
 
     def test_full_object_slots(self):
-        context = os.path.join(self.tpm.state_dir, "filler.ctx")
-        for _ in range(3):
-            self.tools("tpm2_createprimary", "-C", "o", "-c", context)
+        for _ in range(3):  # swtpm's three object slots
+            tools("tpm2_createprimary", "-C", "o", "-c", os.path.join(self.tpm.state_dir, "ctx"))
         for command in ("seal", "unseal"):
             with self.subTest(command):
-                self.assert_fails(run(command, stdin=self.stdin(command)),
-                                  f"{command}ing failed: {SLOTS_FULL}")
-        # Freed while the binary waits: it carries on.
-        proc = self.start("unseal")
+                self.assert_fails(run(command, stdin=self.stdin[command]), f"{command}ing failed: "
+                                  "the TPM has no free object slots; free them with "
+                                  "tpm2_flushcontext -t")
+        proc = self.start("unseal")  # freed while it waits: it carries on
         time.sleep(1)
-        self.tools("tpm2_flushcontext", "-t")
-        self.assertEqual(proc.communicate(timeout=30), (base64.b64encode(self.key) + b"\n", b""))
+        tools("tpm2_flushcontext", "-t")
+        self.assertEqual(proc.communicate(timeout=30), (self.stdin["seal"] + b"\n", b""))
 
     def test_tpm_that_stops_answering(self):
-        result = self.run_with(when(CREATE, "stall"), "seal")
-        self.assert_fails(result, "sealing failed: the TPM did not answer within 30 seconds")
+        self.assert_fails(self.run_with(when(CREATE, "stall"), "seal"),
+                          "sealing failed: the TPM did not answer within 30 seconds")
 
     def test_tpm_not_started(self):
         # The same TPM reset under the platform, and not started since.
@@ -164,22 +148,22 @@ class TpmFaults(BinaryTest):
 
     def test_persistent_storage_key_and_owner_password(self):
         """Rows in turn on one TPM: every record made so far opens whatever the parent."""
-        records, password = [(self.sealed, base64.b64encode(self.key) + b"\n")], ""
+        records, password = [(self.stdin["unseal"], self.stdin["seal"] + b"\n")], ""
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),
                                          (None, "secret"), ("srk", "secret"), ("rsa", "secret")]:
             with self.subTest(persistent=persistent, password=new_password):
-                if "0x81000001" in self.tools("tpm2_getcap", "handles-persistent"):
-                    self.tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", "0x81000001")
+                if "0x81000001" in tools("tpm2_getcap", "handles-persistent"):
+                    tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", "0x81000001")
                 if new_password != password:
-                    self.tools("tpm2_changeauth", "-c", "o", "-p", password, new_password)
+                    tools("tpm2_changeauth", "-c", "o", "-p", password, new_password)
                     password = new_password
                 if persistent:
                     context = os.path.join(self.tpm.state_dir, "persistent.ctx")
-                    self.tools("tpm2_createprimary", "-C", "o", "-P", password, "-g", "sha256",
-                               *PERSISTENT[persistent], "-c", context)
-                    self.tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", context,
-                               "0x81000001")
-                    self.tools("tpm2_flushcontext", "-t")
+                    tools("tpm2_createprimary", "-C", "o", "-P", password, "-g", "sha256",
+                          *PERSISTENT[persistent], "-c", context)
+                    tools("tpm2_evictcontrol", "-C", "o", "-P", password, "-c", context,
+                          "0x81000001")
+                    tools("tpm2_flushcontext", "-t")
                 usable = persistent == "srk" or not password
                 self.assertEqual(run("available").status, 0 if usable else 1)
                 key_text = base64.b64encode(os.urandom(16))
@@ -187,7 +171,7 @@ class TpmFaults(BinaryTest):
                 if not usable:
                     self.assert_fails(result, "sealing failed: " + OWNER_PASSWORD)
                     self.assertEqual(result.stdin_read, 0)
-                    self.assert_fails(run("unseal", stdin=self.sealed),
+                    self.assert_fails(run("unseal", stdin=self.stdin["unseal"]),
                                       "unsealing failed: " + OWNER_PASSWORD)
                     continue
                 parent_made = persistent != "srk"

@@ -1,6 +1,6 @@
-"""A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321,
-control channel 2322) and relays to a swtpm on tpm_port and tpm_port + 1. The swtpm TCTI opens
-one connection per command; the proxy opens one to the swtpm for each."""
+"""A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321;
+the control channel, 2322, is the swtpm's own) and relays to a swtpm on tpm_port. The swtpm TCTI
+opens one connection per command; the proxy opens one to the swtpm for each."""
 
 import socket
 import struct
@@ -43,20 +43,6 @@ def when(code: int, action, times: int = 1 << 30):
     return fault
 
 
-def pump(source: socket.socket, sink: socket.socket) -> None:
-    """Copies one way until either side ends, then ends both ways."""
-    try:
-        while data := source.recv(65536):
-            sink.sendall(data)
-    except OSError:
-        pass
-    for sock in (source, sink):
-        try:
-            sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-
-
 class TpmProxy:
     """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
     None relays it; an int answers that response code in the TPM's place; a function relays it
@@ -66,25 +52,16 @@ class TpmProxy:
     def __init__(self, tpm_port: int):
         self.tpm_port, self.codes, self.fault = tpm_port, [], lambda n, code: None
         self.stalled, self.released = threading.Event(), threading.Event()
-        self.servers = [socket.create_server(("127.0.0.1", port)) for port in (2321, 2322)]
-        for server, handler in zip(self.servers, (self.relay, self.relay_control)):
-            threading.Thread(target=self.serve, args=(server, handler), daemon=True).start()
+        self.server = socket.create_server(("127.0.0.1", 2321))
+        threading.Thread(target=self.serve, daemon=True).start()
 
-    @staticmethod
-    def serve(server: socket.socket, handler) -> None:
+    def serve(self) -> None:
         while True:
             try:
-                client, _ = server.accept()
+                client, _ = self.server.accept()
             except OSError:
                 return
-            threading.Thread(target=handler, args=(client,), daemon=True).start()
-
-    def relay_control(self, client: socket.socket) -> None:
-        with client, socket.create_connection(("127.0.0.1", self.tpm_port + 1)) as control:
-            answers = threading.Thread(target=pump, args=(control, client))
-            answers.start()
-            pump(client, control)
-            answers.join()
+            threading.Thread(target=self.relay, args=(client,), daemon=True).start()
 
     def relay(self, client: socket.socket) -> None:
         with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:
@@ -116,6 +93,5 @@ class TpmProxy:
 
     def close(self) -> None:
         self.release()
-        for server in self.servers:
-            server.shutdown(socket.SHUT_RDWR)  # wakes accept(); close() alone would not
-            server.close()
+        self.server.shutdown(socket.SHUT_RDWR)  # wakes accept(); close() alone would not
+        self.server.close()

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/watchdog.h"
 #include "enclave/secure_enclave.h"
 #include "sealing/base64.h"
 #include "sealing/seal.h"
@@ -10,6 +11,7 @@
 namespace cli {
 
 int runSeal() {
+  onTpmTimeout("sealing failed: ");
   // Asked before stdin is read, so a machine that cannot seal leaves the key text unread.
   try {
     if (!enclave::SecureEnclave::canSeal()) fail("no Secure Enclave");

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/watchdog.h"
 #include "sealing/base64.h"
 #include "sealing/sealed.h"
 #include "sealing/unseal.h"
@@ -10,6 +11,7 @@
 namespace cli {
 
 int runUnseal() {
+  onTpmTimeout("unsealing failed: ");
   // No TPM query here: without one, unsealing itself says what is missing.
   std::optional<sealing::Sealed> sealed;
   {

@@ -22,6 +22,9 @@ inline constexpr std::string_view foreignKey =
 inline constexpr std::string_view ownerPassword =
     "the TPM's owner hierarchy has a password; this tool needs it empty";
 inline constexpr std::string_view notStarted = "the TPM has not been started";
+// Each TPM command gets Tpm::commandTimeoutSeconds: ECC commands take under a second on the
+// slowest chips, and the rest leaves room for a queue behind other programs' RSA key generation.
+inline constexpr std::string_view tpmTimeout = "the TPM did not answer within 30 seconds";
 inline constexpr std::string_view slotsFull =
     "the TPM has no free object slots; free them with tpm2_flushcontext -t";
 

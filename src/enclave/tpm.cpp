@@ -30,7 +30,10 @@ void silenceTss() { setenv("TSS2_LOG", "all+none", 1); }
 std::unique_ptr<esys::Context> connect(const char* nameConf) {
   silenceTss();
   TSS2_TCTI_CONTEXT* rawTcti = nullptr;
-  if (Tss2_TctiLdr_Initialize(nameConf, &rawTcti) != TSS2_RC_SUCCESS) return nullptr;
+  alarm(Tpm::commandTimeoutSeconds);  // a TCTI may talk to its TPM while it starts
+  const TSS2_RC rc = Tss2_TctiLdr_Initialize(nameConf, &rawTcti);
+  alarm(0);
+  if (rc != TSS2_RC_SUCCESS) return nullptr;
   auto context = std::make_unique<esys::Context>(esys::Tcti(rawTcti));
   if (!context->initialize()) return nullptr;
   return context;

@@ -28,25 +28,28 @@ def run(*args: str, stdin: bytes = b"", env=None, stdout=subprocess.PIPE) -> Res
 
 
 class SoftwareTpm:
-    """A swtpm on 127.0.0.1:2321, unstarted as after power-on. Started again it keeps its state
-    (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
+    """A swtpm on 127.0.0.1:port (the binary looks at 2321), control on 2322, started as the
+    platform starts a chip at boot, or not (as after a reset under the platform). Started again it
+    keeps its state (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
 
-    def __init__(self, state_dir: str = "", log_file: str = ""):
+    def __init__(self, state_dir: str = "", log_file: str = "", port: int = 2321,
+                 started: bool = True):
         self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
         self.log = ["--log", f"file={log_file},level=20"] if log_file else []
+        self.port, self.flags = port, "not-need-init" + (",startup-clear" if started else "")
 
     def start(self) -> "SoftwareTpm":
         # PR_SET_PDEATHSIG: a swtpm must not outlive a crashed test run.
         self.proc = subprocess.Popen(
-            ["swtpm", "socket", "--tpm2", "--flags", "not-need-init,startup-clear",
-             "--server", "type=tcp,port=2321,bindaddr=127.0.0.1",
+            ["swtpm", "socket", "--tpm2", "--flags", self.flags,
+             "--server", f"type=tcp,port={self.port},bindaddr=127.0.0.1",
              "--ctrl", "type=tcp,port=2322,bindaddr=127.0.0.1",
              "--tpmstate", f"dir={self.state_dir}", *self.log],
             stdin=subprocess.DEVNULL,
             preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
         for _ in range(1000):
             with socket.socket() as s:
-                if s.connect_ex(("127.0.0.1", 2321)) == 0:
+                if s.connect_ex(("127.0.0.1", self.port)) == 0:
                     return self
             time.sleep(0.01)
         self.stop()

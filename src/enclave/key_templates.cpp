@@ -1,6 +1,9 @@
 #include "enclave/key_templates.h"
 
+#include <tss2/tss2_mu.h>
+
 #include <algorithm>
+#include <utility>
 
 #include "crypto/crypto_error.h"
 #include "enclave/enclave_error.h"
@@ -61,6 +64,16 @@ TPM2B_PUBLIC storageRootKeyTemplate() {
 
 bool isStorageRootKey(const TPMT_PUBLIC& publicArea) {
   return sameParameters(publicArea, storageRootKeyTemplate().publicArea);
+}
+
+bool samePublicArea(const TPMT_PUBLIC& a, const TPMT_PUBLIC& b) {
+  const auto marshalled = [](const TPMT_PUBLIC& area) {
+    std::array<std::uint8_t, sizeof(TPMT_PUBLIC)> bytes{};
+    std::size_t size = 0;
+    Tss2_MU_TPMT_PUBLIC_Marshal(&area, bytes.data(), bytes.size(), &size);
+    return std::pair(bytes, size);
+  };
+  return marshalled(a) == marshalled(b);
 }
 
 TPM2B_PUBLIC enclaveKeyTemplate() {

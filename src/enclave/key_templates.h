@@ -17,6 +17,9 @@ TPM2B_PUBLIC storageRootKeyTemplate();
 // True when a public area has exactly that template's parameters (the unique point aside).
 bool isStorageRootKey(const TPMT_PUBLIC& publicArea);
 
+// True when two public areas marshal to the same bytes: the same key.
+bool samePublicArea(const TPMT_PUBLIC& a, const TPMT_PUBLIC& b);
+
 // An enclave key: unrestricted P-256 decrypt key, noDA, empty auth, no scheme.
 TPM2B_PUBLIC enclaveKeyTemplate();
 

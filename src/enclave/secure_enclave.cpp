@@ -16,11 +16,14 @@ Object createStorageRootKey(Tpm& tpm) {
   const TPM2B_DATA outsideInfo{};
   const TPML_PCR_SELECTION creationPcr{};
   Object parent;
-  const TSS2_RC rc = tpm.callLoading(parent, [&](ESYS_TR& handle) {
-    return Esys_CreatePrimary(tpm.esys(), ESYS_TR_RH_OWNER, ESYS_TR_PASSWORD, ESYS_TR_NONE,
-                              ESYS_TR_NONE, &sensitive, &inPublic, &outsideInfo, &creationPcr,
-                              &handle, nullptr, nullptr, nullptr, nullptr);
-  });
+  const TSS2_RC rc = tpm.callLoading(
+      parent,
+      [&](ESYS_TR& handle) {
+        return Esys_CreatePrimary(tpm.esys(), ESYS_TR_RH_OWNER, ESYS_TR_PASSWORD, ESYS_TR_NONE,
+                                  ESYS_TR_NONE, &sensitive, &inPublic, &outsideInfo, &creationPcr,
+                                  &handle, nullptr, nullptr, nullptr, nullptr);
+      },
+      isStorageRootKey);
   if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
     throw EnclaveError(std::string(ownerPassword));
   }
@@ -38,10 +41,17 @@ ESYS_TR parentFor(Tpm& tpm, Object& made, bool platformAllowed) {
 }
 
 TSS2_RC loadUnder(Tpm& tpm, ESYS_TR parent, const KeyFile& keyFile, Object& key) {
-  return tpm.callLoading(key, [&](ESYS_TR& handle) {
-    return Esys_Load(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
-                     &keyFile.privateArea, &keyFile.publicArea, &handle);
-  });
+  // By value: the object, and this test, may outlive the key file it was loaded from.
+  const auto isThisKey = [publicArea = keyFile.publicArea.publicArea](const TPMT_PUBLIC& area) {
+    return samePublicArea(area, publicArea);
+  };
+  return tpm.callLoading(
+      key,
+      [&](ESYS_TR& handle) {
+        return Esys_Load(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
+                         &keyFile.privateArea, &keyFile.publicArea, &handle);
+      },
+      isThisKey);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
 namespace enclave {
 namespace {
@@ -39,12 +38,9 @@ TctiTap& TctiTap::of(TSS2_TCTI_CONTEXT* context) noexcept {
   return *reinterpret_cast<TctiTap*>(reinterpret_cast<char*>(context) - offsetof(TctiTap, common_));
 }
 
-std::optional<TPM2_HANDLE> TctiTap::takeLoaded() noexcept { return std::exchange(loaded_, {}); }
-
 TSS2_RC TctiTap::transmit(TSS2_TCTI_CONTEXT* context, size_t size, const uint8_t* command) {
   TctiTap& tap = of(context);
-  tap.command_ = size >= headerSize ? bigEndian32(command + 6) : 0;
-  tap.loaded_.reset();
+  tap.cleanRefusal_ = false;
   return Tss2_Tcti_Transmit(tap.inner_, size, command);
 }
 
@@ -52,11 +48,11 @@ TSS2_RC TctiTap::receive(TSS2_TCTI_CONTEXT* context, size_t* size, uint8_t* resp
                          int32_t timeout) {
   TctiTap& tap = of(context);
   const TSS2_RC rc = Tss2_Tcti_Receive(tap.inner_, size, response, timeout);
-  const bool loads = tap.command_ == TPM2_CC_CreatePrimary || tap.command_ == TPM2_CC_Load;
-  // Only the TPM's own verdict counts here: its response code, then the handle that follows it.
-  if (rc == TSS2_RC_SUCCESS && response != nullptr && loads && *size >= headerSize + 4 &&
-      bigEndian32(response + 6) == TPM2_RC_SUCCESS) {
-    tap.loaded_ = bigEndian32(response + headerSize);
+  // A TPM that did the work answers with more than a header, whatever the code field says.
+  if (response != nullptr) {
+    tap.cleanRefusal_ = rc == TSS2_RC_SUCCESS && *size == headerSize &&
+                        bigEndian32(response + 2) == headerSize &&
+                        bigEndian32(response + 6) != TPM2_RC_SUCCESS;
   }
   return rc;
 }

@@ -1,12 +1,11 @@
-// A pass-through TCTI in front of the real one. It remembers the handle of an object the TPM
-// reports loaded, so that an object whose answer ESYS then refuses (a damaged response) can still
-// be flushed: without a resource manager it would hold one of the TPM's few slots until a reboot.
+// A pass-through TCTI in front of the real one. It tells whether the last answer was a TPM's
+// clean refusal, a bare header with an error code: after anything else (a damaged or lost
+// answer) an object the TPM loaded may be there without ESYS knowing it, and without a resource
+// manager it would hold one of the TPM's few slots until someone flushes it by hand.
 #pragma once
 
 #include <tss2/tss2_tcti.h>
 #include <tss2/tss2_tpm2_types.h>
-
-#include <optional>
 
 namespace enclave {
 
@@ -19,8 +18,7 @@ class TctiTap {
 
   TSS2_TCTI_CONTEXT* context() noexcept { return reinterpret_cast<TSS2_TCTI_CONTEXT*>(&common_); }
 
-  // The handle the last TPM2_CreatePrimary or TPM2_Load answered with success, once.
-  std::optional<TPM2_HANDLE> takeLoaded() noexcept;
+  bool lastWasCleanRefusal() const noexcept { return cleanRefusal_; }
 
  private:
   static TctiTap& of(TSS2_TCTI_CONTEXT* context) noexcept;
@@ -30,8 +28,7 @@ class TctiTap {
 
   TSS2_TCTI_CONTEXT_COMMON_V2 common_;  // first: ESYS sees the tap as a TCTI
   TSS2_TCTI_CONTEXT* inner_;
-  TPM2_CC command_ = 0;
-  std::optional<TPM2_HANDLE> loaded_;
+  bool cleanRefusal_ = false;
 };
 
 }  // namespace enclave

@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "enclave/enclave_error.h"
 #include "enclave/key_templates.h"
@@ -57,8 +58,16 @@ bool isWorthRetrying(TSS2_RC rc) {
 
 }  // namespace
 
+Object::Object(Tpm& tpm, ESYS_TR handle, IsOurs isOurs) noexcept
+    : tpm_(&tpm), handle_(handle), isOurs_(std::move(isOurs)) {
+  hold_.emplace();
+  Esys_TR_GetTpmHandle(tpm.esys(), handle, &tpmHandle_);
+}
+
 void Object::reset() noexcept {
-  if (handle_ != ESYS_TR_NONE) tpm_->flush(std::exchange(handle_, ESYS_TR_NONE));
+  if (handle_ != ESYS_TR_NONE) {
+    tpm_->flush(tpmHandle_, std::exchange(handle_, ESYS_TR_NONE), isOurs_);
+  }
   hold_.reset();  // after the flush: a held signal may end the run here
 }
 
@@ -99,27 +108,78 @@ TSS2_RC Tpm::call(const std::function<TSS2_RC()>& command) {
   }
 }
 
-TSS2_RC Tpm::callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command) {
+TSS2_RC Tpm::callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command,
+                         const IsOurs& isOurs) {
   const SignalHold hold;  // from before the command is sent until an owner holds the object
   ESYS_TR handle = ESYS_TR_NONE;
   const TSS2_RC rc = call([&] { return command(handle); });
-  const std::optional<TPM2_HANDLE> reported = context_->tap().takeLoaded();
   if (rc == TSS2_RC_SUCCESS) {
-    loaded = Object(*this, handle);
-  } else if (reported) {
-    TSS2_SYS_CONTEXT* sys = nullptr;
-    if (Esys_GetSysContext(esys(), &sys) == TSS2_RC_SUCCESS) {
-      call([&] { return Tss2_Sys_FlushContext(sys, *reported); });
-    }
+    loaded = Object(*this, handle, isOurs);
+  } else if (!context_->tap().lastWasCleanRefusal()) {
+    flushLost(isOurs);
   }
   return rc;
 }
 
-void Tpm::flush(ESYS_TR handle) noexcept {
+// A SAPI context of its own over the same TCTI: once ESYS has refused an answer it may refuse
+// every later command, yet what the TPM holds for us must still go.
+class Tpm::Sapi {
+ public:
+  explicit Sapi(TSS2_TCTI_CONTEXT* tcti) : storage_(Tss2_Sys_GetContextSize(0)) {
+    ready_ = Tss2_Sys_Initialize(get(), storage_.size(), tcti, nullptr) == TSS2_RC_SUCCESS;
+  }
+  Sapi(const Sapi&) = delete;
+  Sapi& operator=(const Sapi&) = delete;
+  ~Sapi() {
+    if (ready_) Tss2_Sys_Finalize(get());
+  }
+  explicit operator bool() const noexcept { return ready_; }
+  TSS2_SYS_CONTEXT* get() noexcept { return reinterpret_cast<TSS2_SYS_CONTEXT*>(storage_.data()); }
+
+ private:
+  std::vector<std::uint8_t> storage_;
+  bool ready_ = false;
+};
+
+void Tpm::flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs) noexcept {
+  TSS2_RC rc = TSS2_RC_SUCCESS;
   try {
-    call([&] { return Esys_FlushContext(esys(), handle); });
+    Sapi sys(context_->tap().context());
+    if (sys) rc = call([&] { return Tss2_Sys_FlushContext(sys.get(), tpmHandle); });
   } catch (...) {
     // Nothing to report it to: the run is ending or already failing.
+  }
+  if (isFormatOne(rc, TPM2_RC_HANDLE) || isFormatOne(rc, TPM2_RC_VALUE)) flushLost(isOurs);
+  Esys_TR_Close(esys(), &handle);
+}
+
+void Tpm::flushLost(const IsOurs& isOurs) noexcept {
+  try {
+    Sapi sys(context_->tap().context());
+    TPMI_YES_NO more = TPM2_NO;
+    TPMS_CAPABILITY_DATA loaded{};
+    if (!sys || call([&] {
+                  return Tss2_Sys_GetCapability(sys.get(), nullptr, TPM2_CAP_HANDLES,
+                                                TPM2_TRANSIENT_FIRST, TPM2_MAX_CAP_HANDLES, &more,
+                                                &loaded, nullptr);
+                }) != TSS2_RC_SUCCESS) {
+      return;
+    }
+    for (UINT32 i = 0; i < loaded.data.handles.count; ++i) {
+      const TPM2_HANDLE handle = loaded.data.handles.handle[i];
+      TPM2B_PUBLIC publicArea{};
+      TPM2B_NAME name{};
+      TPM2B_NAME qualifiedName{};
+      if (call([&] {
+            return Tss2_Sys_ReadPublic(sys.get(), handle, nullptr, &publicArea, &name,
+                                       &qualifiedName, nullptr);
+          }) == TSS2_RC_SUCCESS &&
+          isOurs(publicArea.publicArea)) {
+        call([&] { return Tss2_Sys_FlushContext(sys.get(), handle); });
+      }
+    }
+  } catch (...) {
+    // As for flush: nothing to report it to.
   }
 }
 

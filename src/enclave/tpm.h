@@ -16,18 +16,23 @@ namespace enclave {
 
 class Tpm;
 
+// Tells a public area of ours from others', to find an object whose handle was lost.
+using IsOurs = std::function<bool(const TPMT_PUBLIC&)>;
+
 // A transient object of ours in the TPM, flushed when the owner goes. While any exists, SIGINT,
 // SIGTERM and SIGHUP are held back (SignalHold), so a killed run still flushes what it loaded.
 class Object {
  public:
   Object() noexcept = default;
-  Object(Tpm& tpm, ESYS_TR handle) noexcept : tpm_(&tpm), handle_(handle) { hold_.emplace(); }
+  Object(Tpm& tpm, ESYS_TR handle, IsOurs isOurs) noexcept;
   Object(Object&& other) noexcept { *this = std::move(other); }
   Object& operator=(Object&& other) noexcept {
     if (this != &other) {
       reset();
       tpm_ = other.tpm_;
       handle_ = std::exchange(other.handle_, ESYS_TR_NONE);
+      tpmHandle_ = other.tpmHandle_;
+      isOurs_ = std::move(other.isOurs_);
       hold_ = std::exchange(other.hold_, std::nullopt);
     }
     return *this;
@@ -41,6 +46,8 @@ class Object {
  private:
   Tpm* tpm_ = nullptr;
   ESYS_TR handle_ = ESYS_TR_NONE;
+  TPM2_HANDLE tpmHandle_ = 0;       // what the flush names: ESYS may no longer answer by then
+  IsOurs isOurs_;                   // for when the TPM knows no object by that handle
   std::optional<SignalHold> hold_;  // engaged while handle_ is
 };
 
@@ -73,17 +80,24 @@ class Tpm {
   TSS2_RC call(const std::function<TSS2_RC()>& command);
 
   // call() for a command that loads an object: returns the code and, on success, the owner of
-  // the object. If ESYS refused an answer in which the TPM reported the object loaded, that
-  // object is flushed all the same.
-  TSS2_RC callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command);
+  // the object. After any failure but the TPM's clean refusal, the object may be loaded all the
+  // same; then every transient object whose public area isOurs names is flushed.
+  TSS2_RC callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>& command,
+                      const IsOurs& isOurs);
 
-  void flush(ESYS_TR handle) noexcept;
+  // Flushes an object by its TPM handle, through a SAPI context of its own and the retry path:
+  // once ESYS has refused an answer it may refuse every later command, yet what the TPM holds
+  // for us must still go. If the TPM knows no such object (a handle damaged on its way to us),
+  // flushes every transient object whose public area isOurs names. Closes the ESYS record too.
+  void flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs) noexcept;
 
   static constexpr unsigned commandTimeoutSeconds = 30;
 
  private:
+  class Sapi;
   explicit Tpm(std::unique_ptr<esys::Context> context) noexcept;
   bool ownerHasPassword();
+  void flushLost(const IsOurs& isOurs) noexcept;
   std::unique_ptr<esys::Context> context_;
   bool platformKeyLookedUp_ = false;
   ESYS_TR platformKey_ = ESYS_TR_NONE;

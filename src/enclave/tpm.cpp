@@ -1,5 +1,6 @@
 #include "enclave/tpm.h"
 
+#include <tss2/tss2_mu.h>
 #include <tss2/tss2_sys.h>
 #include <tss2/tss2_tpm2_types.h>
 #include <unistd.h>
@@ -54,6 +55,29 @@ bool isWorthRetrying(TSS2_RC rc) {
     default:
       return false;
   }
+}
+
+// The public area ESYS recorded for a key handle: its serialized form is the key's TPM handle,
+// name and resource type, then the TPM2B_PUBLIC.
+std::optional<TPMT_PUBLIC> recordedPublicArea(ESYS_CONTEXT* esys, ESYS_TR handle) {
+  std::uint8_t* raw = nullptr;
+  std::size_t size = 0;
+  if (Esys_TR_Serialize(esys, handle, &raw, &size) != TSS2_RC_SUCCESS) return std::nullopt;
+  const esys::Owned<std::uint8_t> serialized(raw);
+  std::size_t offset = 0;
+  TPM2_HANDLE tpmHandle = 0;
+  TPM2B_NAME name{};
+  UINT32 type = 0;
+  TPM2B_PUBLIC publicArea{};
+  constexpr UINT32 keyResource = 1;
+  if (Tss2_MU_TPM2_HANDLE_Unmarshal(raw, size, &offset, &tpmHandle) != TSS2_RC_SUCCESS ||
+      Tss2_MU_TPM2B_NAME_Unmarshal(raw, size, &offset, &name) != TSS2_RC_SUCCESS ||
+      Tss2_MU_UINT32_Unmarshal(raw, size, &offset, &type) != TSS2_RC_SUCCESS ||
+      type != keyResource ||
+      Tss2_MU_TPM2B_PUBLIC_Unmarshal(raw, size, &offset, &publicArea) != TSS2_RC_SUCCESS) {
+    return std::nullopt;
+  }
+  return publicArea.publicArea;
 }
 
 }  // namespace
@@ -194,14 +218,10 @@ ESYS_TR Tpm::platformStorageRootKey() {
   platformKeyLookedUp_ = true;
   if (rc != TSS2_RC_SUCCESS) return ESYS_TR_NONE;  // none there, the usual case
 
-  TPM2B_PUBLIC* rawPublic = nullptr;
-  rc = call([&] {
-    return Esys_ReadPublic(esys(), handle, ESYS_TR_NONE, ESYS_TR_NONE, ESYS_TR_NONE, &rawPublic,
-                           nullptr, nullptr);
-  });
-  const esys::Owned<TPM2B_PUBLIC> publicArea(rawPublic);
+  // ESYS read the public area to make the handle; its record of it saves a second ReadPublic.
+  const std::optional<TPMT_PUBLIC> publicArea = recordedPublicArea(esys(), handle);
   // Another key there (RSA, a policy, other attributes) is someone else's business: not used.
-  if (rc != TSS2_RC_SUCCESS || !isStorageRootKey(publicArea->publicArea)) {
+  if (!publicArea || !isStorageRootKey(*publicArea)) {
     Esys_TR_Close(esys(), &handle);
     return ESYS_TR_NONE;
   }

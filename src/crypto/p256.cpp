@@ -26,14 +26,13 @@ bool belowFieldPrime(ByteView coordinate) {
                                       fieldPrime.end());
 }
 
-ossl::Params keyParams(ByteView x963, const BIGNUM* scalar) {
+ossl::Params keyParams(ByteView x963) {
   ossl::ParamBld builder(OSSL_PARAM_BLD_new());
   if (!builder ||
       OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME,
                                       SN_X9_62_prime256v1, 0) != 1 ||
       OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, x963.data(),
-                                       x963.size()) != 1 ||
-      (scalar && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, scalar) != 1)) {
+                                       x963.size()) != 1) {
     throwLibraryError("EC parameter building");
   }
   ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
@@ -41,16 +40,15 @@ ossl::Params keyParams(ByteView x963, const BIGNUM* scalar) {
   return params;
 }
 
-// Builds a P-256 key from a point (and a scalar, if given). Returns null when OpenSSL refuses
+// Builds a P-256 public key from a point. Returns null when OpenSSL refuses
 // the point: not on the curve, or at infinity. P-256 has cofactor 1, so the quick check is the
 // whole check; the full one adds a scalar multiplication by the order that proves nothing more.
-ossl::Pkey keyFromData(ByteView x963, const BIGNUM* scalar) {
-  ossl::Params params = keyParams(x963, scalar);
+ossl::Pkey keyFromData(ByteView x963) {
+  ossl::Params params = keyParams(x963);
   ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1) throwLibraryError("EC key import");
   EVP_PKEY* raw = nullptr;
-  const int selection = scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY;
-  const bool imported = EVP_PKEY_fromdata(ctx.get(), &raw, selection, params.get()) == 1;
+  const bool imported = EVP_PKEY_fromdata(ctx.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) == 1;
   ossl::Pkey key(raw);
   if (!imported) {
     ERR_clear_error();  // the point's fault, not the library's
@@ -98,7 +96,7 @@ PublicKey PublicKey::fromX963(ByteView x963) {
       !belowFieldPrime(x963.subspan(1 + coordinateSize))) {
     throwCryptoError(invalidPoint);
   }
-  if (!keyFromData(x963, nullptr)) throwCryptoError(invalidPoint);
+  if (!keyFromData(x963)) throwCryptoError(invalidPoint);
   std::array<std::uint8_t, x963Size> bytes{};
   std::copy(x963.begin(), x963.end(), bytes.begin());
   return PublicKey(bytes);
@@ -107,12 +105,9 @@ PublicKey PublicKey::fromX963(ByteView x963) {
 // pkey_ is declared before publicKey_, so it is ready when the point is exported.
 PrivateKey::PrivateKey() : pkey_(generateKey()), publicKey_(exportPublicKey(pkey_.get())) {}
 
-PrivateKey::PrivateKey(ossl::Pkey pkey, PublicKey publicKey)
-    : pkey_(std::move(pkey)), publicKey_(publicKey) {}
-
 SharedSecret PrivateKey::sharedSecretFromKeyAgreement(const PublicKey& peer) const {
   // Every PublicKey passed the full check when it was built; a refusal here is OpenSSL's.
-  ossl::Pkey peerKey = keyFromData(peer.x963Representation(), nullptr);
+  ossl::Pkey peerKey = keyFromData(peer.x963Representation());
   if (!peerKey) throwLibraryError("EC peer key import");
   ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey_.get(), nullptr));
   std::size_t length = 0;
@@ -126,31 +121,6 @@ SharedSecret PrivateKey::sharedSecretFromKeyAgreement(const PublicKey& peer) con
     throwLibraryError("ECDH");
   }
   return SharedSecret(std::move(secret));
-}
-
-PrivateKey privateKeyForTesting(ByteView scalar) {
-  if (scalar.size() != coordinateSize) throwCryptoError(incorrectKeySize);
-  ossl::SecretBignum secret(BN_secure_new());
-  if (!secret || !BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), secret.get())) {
-    throwLibraryError("EC scalar import");
-  }
-  ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
-  ossl::EcPoint point(group ? EC_POINT_new(group.get()) : nullptr);
-  ossl::BnCtx bnCtx(BN_CTX_secure_new());
-  if (!point || !bnCtx ||
-      EC_POINT_mul(group.get(), point.get(), secret.get(), nullptr, nullptr, bnCtx.get()) != 1) {
-    throwLibraryError("EC point multiplication");
-  }
-  std::array<std::uint8_t, PublicKey::x963Size> x963{};
-  // A zero scalar gives the point at infinity, which has no 65-byte form.
-  if (EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, x963.data(),
-                         x963.size(), bnCtx.get()) != x963.size()) {
-    ERR_clear_error();
-    throwCryptoError(invalidPoint);
-  }
-  ossl::Pkey key = keyFromData(x963, secret.get());
-  if (!key) throwCryptoError(invalidPoint);
-  return PrivateKey(std::move(key), PublicKey::fromX963(x963));
 }
 
 }  // namespace P256::KeyAgreement

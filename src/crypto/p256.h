@@ -34,7 +34,6 @@ class PublicKey {
   static PublicKey fromX963(ByteView x963);
 
   const std::array<std::uint8_t, x963Size>& x963Representation() const { return x963_; }
-  bool operator==(const PublicKey&) const = default;
 
  private:
   explicit PublicKey(const std::array<std::uint8_t, x963Size>& x963) : x963_(x963) {}
@@ -51,14 +50,10 @@ class PrivateKey {
   SharedSecret sharedSecretFromKeyAgreement(const PublicKey& peer) const;
 
  private:
-  PrivateKey(ossl::Pkey pkey, PublicKey publicKey);
   ossl::Pkey pkey_;
   PublicKey publicKey_;
-  friend PrivateKey privateKeyForTesting(ByteView scalar);
 };
 
-// Rebuilds a key from a known 32-byte scalar, for known-answer tests only.
-PrivateKey privateKeyForTesting(ByteView scalar);
 
 }  // namespace P256::KeyAgreement
 }  // namespace crypto

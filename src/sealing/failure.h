@@ -14,7 +14,6 @@ class Failure : public std::exception {
   Failure(Value value) : value_(value) {}  // NOLINT(google-explicit-constructor)
   Value value() const noexcept { return value_; }
   const char* what() const noexcept override { return "input"; }
-  bool operator==(const Failure& other) const noexcept { return value_ == other.value_; }
 
  private:
   Value value_;

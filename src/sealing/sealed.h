@@ -15,7 +15,6 @@ struct Sealed {
   std::string enclave;    // base64 of the TPM key blob
   std::string ephemeral;  // base64 of the ephemeral public key, X9.63 uncompressed
   std::string box;        // base64 of nonce || ciphertext || tag
-  bool operator==(const Sealed&) const = default;
 };
 
 // Compact JSON, members in the order enclave, ephemeral, box. Throws if the writer fails

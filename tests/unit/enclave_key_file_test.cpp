@@ -84,13 +84,20 @@ TEST(KeyFile, RoundTripsInCanonicalDerAndRejectsAnythingElse) {
   for (std::size_t n = 0; n < valid.size(); n += 2) {
     EXPECT_THROW(decodeKeyFile(unhex(valid.substr(0, n))), EnclaveError) << n / 2 << " bytes";
   }
+  // A TPM's private blob a little larger than swtpm's takes the 0x82 length form, both ways.
+  KeyFile large = file;
+  large.privateArea.size = 300;
+  const crypto::Bytes der = encodeKeyFile(large);
+  EXPECT_EQ(hex(crypto::ByteView(der).first(4)), "3082019f");
+  EXPECT_EQ(hex(encodeKeyFile(decodeKeyFile(der))), hex(der));
 
   void (*const faults[])(TPMT_PUBLIC&) = {
       [](TPMT_PUBLIC& a) { a.type = TPM2_ALG_RSA; },
       [](TPMT_PUBLIC& a) { a.objectAttributes |= TPMA_OBJECT_SIGN_ENCRYPT; },
       [](TPMT_PUBLIC& a) { a.parameters.eccDetail.curveID = TPM2_ECC_NIST_P384; },
       [](TPMT_PUBLIC& a) { a.authPolicy.size = 32; },
-      [](TPMT_PUBLIC& a) { a.unique.ecc.x.size = 31; },
+      [](TPMT_PUBLIC& a) { a.unique.ecc.x.size = 0; },
+      [](TPMT_PUBLIC& a) { a.unique.ecc.y.size = 33; },
       [](TPMT_PUBLIC& a) { a.unique.ecc.y.buffer[31] ^= 0x01; },  // off the curve
   };
   for (std::size_t i = 0; i < std::size(faults); ++i) {
@@ -98,6 +105,12 @@ TEST(KeyFile, RoundTripsInCanonicalDerAndRejectsAnythingElse) {
     faults[i](changed);
     EXPECT_THROW(enclavePublicKey(changed), EnclaveError) << "fault " << i;
   }
+  // A TPM may drop a coordinate's leading zero bytes: shorter coordinates are padded on the left.
+  TPMS_ECC_POINT shortX = file.publicArea.publicArea.unique.ecc;
+  shortX.x.size = 31;
+  std::array<std::uint8_t, 65> x963{};
+  ASSERT_TRUE(toX963(shortX, x963));
+  EXPECT_EQ(hex(x963), "0400" + gx.substr(0, 62) + gy);
 }
 
 }  // namespace

@@ -1,28 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
-#include <vector>
 
-#include "crypto/hkdf.h"
 #include "sealing/base64.h"
 #include "sealing/sealed.h"
-#include "sealing/wrapping_key.h"
-#include "support/hex.h"
 
 namespace sealing {
 namespace {
 
 using namespace std::string_literals;
-using crypto::P256::KeyAgreement::PublicKey;
-using testing_support::hex;
-using testing_support::unhex;
 
 // Both readers, which must agree.
 std::optional<std::string> decoded(std::string text) {
@@ -76,7 +67,13 @@ TEST(Base64, MatchesKnownAnswersRejectsAnyOtherFormAndRoundTrips) {
   }
 }
 
-std::optional<Sealed> read(std::string_view json) { return fromJson(crypto::bytesOf(json)); }
+using Members = std::optional<std::tuple<std::string, std::string, std::string>>;
+
+Members members(const std::optional<Sealed>& sealed) {
+  if (!sealed) return std::nullopt;
+  return std::tuple(sealed->enclave, sealed->ephemeral, sealed->box);
+}
+Members read(std::string_view json) { return members(fromJson(crypto::bytesOf(json))); }
 
 const Sealed abc{"a", "b", "c"};
 const std::string abcJson = R"({"enclave":"a","ephemeral":"b","box":"c"})";
@@ -88,12 +85,12 @@ TEST(SealedJson, WritesCompactJsonAsOneBase64LineAndReadsItBack) {
             "eyJlbmNsYXZlIjoiQUFFQy93PT0iLCJlcGhlbWVyYWwiOiJCQSsvIiwiYm94IjoiIn0=");
   EXPECT_ANY_THROW(toJson(Sealed{"\xff", "", ""}));
   const Sealed record{"AAEC/w+=", std::string(88, 'B'), "x\"\\/\u00e9\n"};
-  EXPECT_EQ(read(toJson(record)), record);
+  EXPECT_EQ(read(toJson(record)), members(record));
   const std::string text = writeSealedKeyText(record);
-  EXPECT_EQ(readSealedKeyText(text), record);
+  EXPECT_EQ(members(readSealedKeyText(text)), members(record));
   // The front end trims the ends; what is left must be exactly one base64 line.
   for (const char* blank : {" ", "\n", "\r\n"}) {
-    EXPECT_EQ(readSealedKeyText(text.substr(0, 20) + blank + text.substr(20)), std::nullopt);
+    EXPECT_FALSE(readSealedKeyText(text.substr(0, 20) + blank + text.substr(20)));
   }
 }
 
@@ -105,7 +102,7 @@ TEST(SealedJson, ReadsOtherFormsOfTheRecordAndNothingElse) {
       {R"({"enclave":"a\/b","ephemeral":"\u0041\u00e9","box":"\ud83d\ude00"})",
        {"a/b", "A\u00e9", "\U0001F600"}},
   };
-  for (const auto& [json, record] : cases) EXPECT_EQ(read(json), record) << json;
+  for (const auto& [json, record] : cases) EXPECT_EQ(read(json), members(record)) << json;
 
   const std::string rejected[] = {
       "",
@@ -133,7 +130,7 @@ TEST(SealedJson, ReadsOtherFormsOfTheRecordAndNothingElse) {
   };
   for (const std::string& json : rejected) {
     EXPECT_EQ(read(json), std::nullopt) << json;
-    EXPECT_EQ(readSealedKeyText(base64Encode(crypto::bytesOf(json))), std::nullopt) << json;
+    EXPECT_FALSE(readSealedKeyText(base64Encode(crypto::bytesOf(json)))) << json;
   }
 }
 
@@ -142,32 +139,7 @@ TEST(SealedJson, ReadsPastDeeplyNestedOtherMembers) {
   const std::size_t depth = 1'000'000;
   const std::string json = R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') +
                            R"(,"enclave":"a","ephemeral":"b","box":"c"})";
-  EXPECT_EQ(read(json), abc);
-}
-
-TEST(WrappingKey, MatchesEveryIndependentVector) {
-  // Written by make_wrapping_key_vectors.py with python3-cryptography: field name to hex.
-  std::vector<std::map<std::string, std::string>> vectors;
-  std::ifstream file(MORVANE_VECTORS_DIR "/wrapping_key.txt");
-  for (std::string line; std::getline(file, line);) {
-    const std::size_t equals = line.find(" = ");
-    if (line.starts_with("#") || equals == std::string::npos) continue;
-    if (line.starts_with("enclaveScalar")) vectors.emplace_back();
-    vectors.back()[line.substr(0, equals)] = line.substr(equals + 3);
-  }
-  ASSERT_GE(vectors.size(), 4u);
-  for (const auto& v : vectors) {
-    SCOPED_TRACE(v.at("wrappingKey"));
-    const crypto::SharedSecret shared(unhex<crypto::SecretBytes>(v.at("sharedSecret")));
-    const PublicKey enclave = PublicKey::fromX963(unhex(v.at("enclavePoint")));
-    const PublicKey ephemeral = PublicKey::fromX963(unhex(v.at("ephemeralPoint")));
-    EXPECT_EQ(hex(wrappingKey(shared, enclave, ephemeral).bytes()), v.at("wrappingKey"));
-    EXPECT_NE(hex(wrappingKey(shared, ephemeral, enclave).bytes()), v.at("wrappingKey"));
-    const crypto::Bytes info = unhex(v.at("enclavePoint") + v.at("ephemeralPoint"));
-    auto otherSalt = salt;
-    otherSalt[0] ^= 0x01;
-    EXPECT_NE(hex(crypto::hkdfSha256(shared.bytes(), otherSalt, info, 32)), v.at("wrappingKey"));
-  }
+  EXPECT_EQ(read(json), members(abc));
 }
 
 }  // namespace

@@ -1,25 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include <openssl/ecerr.h>
 #include <openssl/err.h>
 #include <openssl/evperr.h>
 
-#include "crypto/aes_gcm.h"
 #include "crypto/crypto_error.h"
-#include "crypto/hkdf.h"
 #include "crypto/p256.h"
 #include "support/hex.h"
 
 namespace crypto {
 namespace {
 
-using namespace AES::GCM;
 using P256::KeyAgreement::PublicKey;
-using testing_support::hex;
 using testing_support::unhex;
 
 // "ok", or the text of the CryptoError that f throws.
@@ -33,61 +28,8 @@ std::string outcome(F&& f) {
   }
 }
 
-// RFC 5869 appendix A, test cases 1 and 3 (no salt, no info).
-TEST(Hkdf, MatchesRfc5869) {
-  const auto counting = [](int from, int to) {
-    Bytes bytes;
-    for (int b = from; b < to; ++b) bytes.push_back(static_cast<std::uint8_t>(b));
-    return bytes;
-  };
-  const Bytes elevens(22, 0x0b);
-  const std::tuple<Bytes, Bytes, Bytes, std::string> cases[] = {
-      {elevens, counting(0x00, 0x0d), counting(0xf0, 0xfa),
-       "3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865"},
-      {elevens, Bytes(), Bytes(),
-       "8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8"},
-  };
-  for (const auto& [ikm, salt, info, okm] : cases) {
-    EXPECT_EQ(hex(hkdfSha256(ikm, salt, info, okm.size() / 2)), okm);
-  }
-}
-
-// McGrew and Viega, "The Galois/Counter Mode of Operation", appendix B, test case 15.
-TEST(AesGcm, OpensAKnownBoxOnlyAsItIsAndSealsUnderFreshNonces) {
-  const SymmetricKey key(
-      unhex<SecretBytes>("feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308"));
-  const Bytes box = unhex(
-      "cafebabefacedbaddecaf888"
-      "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
-      "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad"
-      "b094dac5d93471bdec1a502270e3cc6c");
-  EXPECT_EQ(hex(open(SealedBox::fromCombined(box), key)),
-            "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
-            "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255");
-
-  const auto opening = [](ByteView combined, const SymmetricKey& k) {
-    return outcome([&] { open(SealedBox::fromCombined(combined), k); });
-  };
-  EXPECT_EQ(opening(box, SymmetricKey(SecretBytes(SymmetricKey::size, 0x12))),
-            authenticationFailure);
-  for (std::size_t bit = 0; bit < box.size() * 8; ++bit) {
-    Bytes flipped = box;
-    flipped[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
-    EXPECT_EQ(opening(flipped, key), authenticationFailure) << "bit " << bit;
-  }
-  for (std::size_t length = 0; length < box.size(); ++length) {
-    const std::string_view expected =
-        length < nonceSize + tagSize ? incorrectParameterSize : authenticationFailure;
-    EXPECT_EQ(opening(ByteView(box).first(length), key), expected) << "length " << length;
-  }
-  EXPECT_EQ(outcome([] { SymmetricKey{SecretBytes(31, 1)}; }), incorrectKeySize);
-
-  const SealedBox sealed = seal(unhex("c0ffee"), key);
-  EXPECT_EQ(sealed.combined().size(), nonceSize + 3 + tagSize);
-  EXPECT_NE(hex(sealed.nonce()), hex(seal(unhex("c0ffee"), key).nonce()));
-  EXPECT_EQ(hex(open(sealed, key)), "c0ffee");
-}
-
+// HKDF and AES-GCM are checked against an independent implementation end to end (the cross
+// check opens and makes records with python3-cryptography); these are what it cannot reach.
 TEST(P256, ParsesOnlyUncompressedPointsOnTheCurve) {
   const std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
   const std::string gy = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";

@@ -47,10 +47,11 @@ class TpmProxy:
     """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
     None relays it; an int answers that response code in the TPM's place; a function relays it
     and hands the binary function(answer); "stall" relays it and holds the answer until
-    release(); "drop" closes the connection unanswered. `codes` lists every command seen."""
+    release(); "drop" closes the connection unanswered. `codes` lists every command seen, `wire`
+    holds every byte relayed either way."""
 
     def __init__(self, tpm_port: int):
-        self.tpm_port, self.codes, self.fault = tpm_port, [], lambda n, code: None
+        self.tpm_port, self.codes, self.wire, self.fault = tpm_port, [], bytearray(), None
         self.stalled, self.released = threading.Event(), threading.Event()
         self.server = socket.create_server(("127.0.0.1", 2321))
         threading.Thread(target=self.serve, daemon=True).start()
@@ -73,7 +74,7 @@ class TpmProxy:
 
     def relay_command(self, command: bytes, client: socket.socket, tpm: socket.socket) -> None:
         code = struct.unpack(">I", command[6:10])[0]
-        action = self.fault(len(self.codes), code)
+        action = self.fault and self.fault(len(self.codes), code)
         self.codes.append(code)
         if action == "drop":
             raise EOFError
@@ -86,6 +87,7 @@ class TpmProxy:
             self.released.wait()
         elif action:
             answer = action(answer)
+        self.wire += command + answer
         client.sendall(answer)
 
     def release(self) -> None:

@@ -13,17 +13,16 @@ def read_frame(sock: socket.socket) -> bytes:
     """One command or answer: a 10-byte header whose bytes 2-5 give the whole size, big-endian."""
     frame = b""
     while len(frame) < 10 or len(frame) < int.from_bytes(frame[2:6], "big"):
-        chunk = sock.recv(65536)
-        if not chunk:
-            return b""
+        if not (chunk := sock.recv(65536)):
+            raise EOFError
         frame += chunk
     return frame
 
 
 def flip(bit: int):
     """An answer with one bit changed, if it has that bit."""
-    return lambda answer: answer[:bit // 8] + bytes([answer[bit // 8] ^ 0x80 >> bit % 8]) + \
-        answer[bit // 8 + 1:] if bit < 8 * len(answer) else answer
+    return lambda answer: bytes(b ^ (0x80 >> bit % 8 if i == bit // 8 else 0)
+                                for i, b in enumerate(answer))
 
 
 def cut(length: int):
@@ -36,10 +35,9 @@ def when(code: int, action, times: int = 1 << 30):
     left = [times]
 
     def fault(n: int, seen: int):
-        if seen != code or left[0] == 0:
-            return None
-        left[0] -= 1
-        return action
+        if seen == code and left[0] > 0:
+            left[0] -= 1
+            return action
     return fault
 
 
@@ -68,27 +66,23 @@ class TpmProxy:
         with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:
             try:
                 while command := read_frame(client):
-                    self.relay_command(command, client, tpm)
+                    code = struct.unpack(">I", command[6:10])[0]
+                    action = self.fault and self.fault(len(self.codes), code)
+                    self.codes.append(code)
+                    if action == "drop":
+                        return
+                    if isinstance(action, int):
+                        client.sendall(struct.pack(">HII", 0x8001, 10, action))
+                        continue
+                    tpm.sendall(command)
+                    answer = read_frame(tpm)
+                    if action == "stall":
+                        self.stalled.set()
+                        self.released.wait()
+                    self.wire += command + answer
+                    client.sendall(action(answer) if callable(action) else answer)
             except (OSError, EOFError):
-                pass  # the binary went, or a "drop"
-
-    def relay_command(self, command: bytes, client: socket.socket, tpm: socket.socket) -> None:
-        code = struct.unpack(">I", command[6:10])[0]
-        action = self.fault and self.fault(len(self.codes), code)
-        self.codes.append(code)
-        if action == "drop":
-            raise EOFError
-        if isinstance(action, int):
-            return client.sendall(struct.pack(">HII", 0x8001, 10, action))
-        tpm.sendall(command)
-        answer = read_frame(tpm)
-        if action == "stall":
-            self.stalled.set()
-            self.released.wait()
-        elif action:
-            answer = action(answer)
-        self.wire += command + answer
-        client.sendall(answer)
+                pass  # the binary went
 
     def release(self) -> None:
         self.released.set()

@@ -3,18 +3,8 @@ software TPMs the tests start and stop: one at a time on 127.0.0.1:2321, found b
 through the default-TCTI link on LD_LIBRARY_PATH. Whoever starts a SoftwareTpm stops it.
 MORVANE_QUICK=1 thins the largest tables and skips the slowest test (for mutation runs)."""
 
-import base64
-import collections
-import ctypes
-import json
-import os
-import resource
-import signal
-import socket
-import subprocess
-import tempfile
-import time
-import unittest
+import base64, collections, ctypes, json, os, resource, signal, socket, subprocess, tempfile
+import time, unittest
 
 BIN, PIPE = os.environ["MORVANE_BIN"], subprocess.PIPE
 QUICK, SANITIZED = os.environ.get("MORVANE_QUICK") == "1", os.environ.get("MORVANE_SANITIZE") == "ON"
@@ -90,8 +80,8 @@ def text_from_record(record: dict) -> bytes:
 
 
 class BinaryTest(unittest.TestCase):
-    def seal_key(self, key: bytes, *extra: str) -> bytes:
-        result = run("seal", *extra, stdin=base64.b64encode(key))
+    def seal_key(self, key: bytes, env=None) -> bytes:
+        result = run("seal", stdin=base64.b64encode(key), env=env)
         self.assertEqual((result.status, result.stderr), (0, b""))
         return result.stdout
 

@@ -2,10 +2,7 @@
 round trips, the sealed-key text's form, and every failure's exact line, status 1 and empty
 stdout."""
 
-import base64
-import json
-import os
-import subprocess
+import base64, json, os, subprocess
 
 from harness import BIN, QUICK, BinaryTest, SoftwareTpm, b64, line, record_from_text, run, \
     text_from_record, unb64

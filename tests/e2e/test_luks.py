@@ -1,13 +1,7 @@
 """The man page's LUKS recipe: a sealed key opens a LUKS2 volume through a pipe; a record from
 another TPM fails with the tool's line first and leaves the volume as it was."""
 
-import hashlib
-import os
-import pathlib
-import shutil
-import subprocess
-import tempfile
-import unittest
+import hashlib, os, pathlib, shutil, subprocess, tempfile, unittest
 
 from harness import BinaryTest, SoftwareTpm
 

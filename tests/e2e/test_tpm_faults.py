@@ -3,15 +3,7 @@ its TPM and corrupts, loses, stalls or refuses commands. Whatever the TPM does, 
 no record that does not unseal and leaves no object loaded in a TPM without a resource manager.
 tpm2-tools reach the swtpm through the proxy too, with no fault set."""
 
-import base64
-import ctypes
-import itertools
-import os
-import signal
-import subprocess
-import tempfile
-import time
-import unittest
+import base64, ctypes, itertools, os, signal, subprocess, tempfile, time, unittest
 
 from harness import BIN, PIPE, QUICK, BinaryTest, SoftwareTpm, run
 from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, TpmProxy, cut, \

@@ -4,11 +4,7 @@ wrapping key: a record the binary writes is opened by hand, one made by hand by 
 the shared secret Z known, a capture of the TPM bus and a search of the binary's memory at its
 last instruction (gdb, at exit_group) show that neither Z nor the wrapping key leaks."""
 
-import json
-import os
-import subprocess
-import tempfile
-import textwrap
+import ast, os, pathlib, subprocess, tempfile, textwrap
 
 from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.asymmetric import ec
@@ -22,18 +18,18 @@ from tpm_proxy import TpmProxy
 
 X962 = (Encoding.X962, PublicFormat.UncompressedPoint)
 CANARY = os.urandom(16).hex()  # in the environment: found, it shows the search sees the memory
-# Runs inside gdb. The read of stdin numbered fail_read (from 1) is made to fail with EBADF.
+# Runs inside gdb, after a line that sets CFG. The read of stdin numbered CFG["fail_read"] (from
+# 1) is made to fail with EBADF.
 GDB_SCRIPT = r"""
-import gdb, json
-cfg = json.load(open(CONFIG))
+import gdb
 for command in ["set pagination off", "catch syscall exit_group", "catch syscall read",
-                "run %s < %s > %s 2>/dev/null" % (cfg["args"], cfg["stdin"], cfg["stdout"])]:
+                "run %s < %s > %s 2>/dev/null" % (CFG["args"], CFG["stdin"], CFG["stdout"])]:
     gdb.execute(command)
 entering, reads, found = True, 0, set()
 while int(gdb.parse_and_eval("$orig_rax")) == 0:
     if entering and int(gdb.parse_and_eval("$rdi")) == 0:
         reads += 1
-        if reads == cfg["fail_read"]:
+        if reads == CFG["fail_read"]:
             gdb.execute("set $rdi = -1")
     entering = not entering
     gdb.execute("continue")
@@ -41,8 +37,8 @@ for line in open("/proc/%d/maps" % gdb.selected_inferior().pid):
     (start, end), rights = (int(x, 16) for x in line.split()[0].split("-")), line.split()[1]
     if "w" in rights and not line.rstrip().endswith(("[vvar]", "[vsyscall]")):
         memory = bytes(gdb.selected_inferior().read_memory(start, end - start))
-        found |= {name for name, hex in cfg["needles"].items() if bytes.fromhex(hex) in memory}
-print("FOUND " + json.dumps(sorted(found)))
+        found |= {name for name, needle in CFG["needles"].items() if needle in memory}
+print("FOUND %r" % sorted(found))
 gdb.execute("kill")
 """
 
@@ -58,24 +54,18 @@ def wrapping_key(secret: bytes, enclave_point: bytes, ephemeral_point: bytes) ->
 
 
 def secrets_left(command, stdin: bytes, needles: dict, stdout="/dev/null", fail_read=0) -> list:
-    """The names of the needles (name: bytes) found in the binary's memory at exit, and "canary"
-    if the search worked."""
+    """The names of the needles (name: bytes) found in the binary's memory at exit."""
     with tempfile.TemporaryDirectory() as tmp:
-        config, script, stdin_path = (os.path.join(tmp, n) for n in ("cfg", "gdb.py", "stdin"))
-        with open(stdin_path, "wb") as f:
-            f.write(stdin)
-        with open(config, "w") as f:
-            json.dump({"args": command, "stdin": stdin_path, "stdout": stdout,
-                       "fail_read": fail_read, "needles": {name: data.hex() for name, data in
-                                                           needles.items()}}, f)
-        with open(script, "w") as f:
-            f.write(f"CONFIG = {config!r}\n" + GDB_SCRIPT)
-        gdb = subprocess.run(["gdb", "-nx", "-batch", "-x", script, BIN], capture_output=True,
-                             text=True, env=os.environ | {"MORVANE_CANARY": CANARY}, timeout=300)
+        pathlib.Path(tmp, "stdin").write_bytes(stdin)
+        cfg = dict(args=command, stdin=tmp + "/stdin", stdout=stdout, needles=needles,
+                   fail_read=fail_read)
+        pathlib.Path(tmp, "gdb.py").write_text(f"CFG = {cfg!r}\n" + GDB_SCRIPT)
+        gdb = subprocess.run(["gdb", "-nx", "-batch", "-x", tmp + "/gdb.py", BIN], text=True,
+                             capture_output=True, env=os.environ | {"MORVANE_CANARY": CANARY})
     found = [line for line in gdb.stdout.splitlines() if line.startswith("FOUND ")]
     if not found:
         raise RuntimeError("gdb did not reach the search:\n" + gdb.stdout + gdb.stderr)
-    return json.loads(found[-1][6:])
+    return ast.literal_eval(found[-1][6:])
 
 
 class Witness(BinaryTest):

@@ -2,9 +2,7 @@
 the control channel, 2322, is the swtpm's own) and relays to a swtpm on tpm_port. The swtpm TCTI
 opens one connection per command; the proxy opens one to the swtpm for each."""
 
-import socket
-import struct
-import threading
+import socket, struct, threading
 
 STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN, FLUSH = 0x144, 0x131, 0x153, 0x157, 0x154, 0x165
 

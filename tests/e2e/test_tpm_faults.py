@@ -52,15 +52,15 @@ class TpmFaults(BinaryTest):
         self.assertEqual(loaded, "")
 
     def test_misbehaving_answers(self):
-        """Each row: a fault, and the end of the failure it gives ("" success, None either)."""
+        """Each row: a fault, and the end of stderr it gives (b"" success, None either)."""
         decode = ctypes.CDLL("libtss2-rc.so.0").Tss2_RC_Decode
         decode.restype, answers, step = ctypes.c_char_p, {}, 4 if QUICK else 1
         self.run_with(lambda n, code: lambda answer: answers.setdefault(code, answer), "seal")
-        rows = [("seal", when(CREATE, RETRY, times=6), ""),
-                ("seal", when(FLUSH, RETRY, times=6), ""),
-                ("unseal", when(ECDH_ZGEN, RETRY, times=6), ""),
-                ("seal", when(CREATE, FAILURE), decode(FAILURE).decode()),
-                ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE).decode())]
+        rows = [("seal", when(CREATE, RETRY, times=6), b""),
+                ("seal", when(FLUSH, RETRY, times=6), b""),
+                ("unseal", when(ECDH_ZGEN, RETRY, times=6), b""),
+                ("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
+                ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]
@@ -73,11 +73,10 @@ class TpmFaults(BinaryTest):
             with self.subTest(command, row=row):
                 status, out, err, _ = self.run_with(fault, command)
                 if outcome is not None:
-                    self.assertEqual(status, 1 if outcome else 0, err)
-                    self.assertTrue(err.endswith(f"{outcome}\n".encode()) or not outcome, err)
-                if status == 0 and command == "seal":  # the record must open, with no fault
-                    self.unseal_to(out, self.key)
-                elif status == 0:
+                    self.assertEqual((status, err.endswith(outcome)), (1 if outcome else 0, True))
+                if status == 0:  # a printed record must open, with no fault
+                    if command == "seal":
+                        out = run("unseal", stdin=out).stdout
                     self.assertEqual((out, err), (self.stdin["seal"] + b"\n", b""))
                 else:  # a TPM lost while `seal` checks it is no TPM
                     self.assertRegex(out + err, rf"^morvane-keyvault: ({command}ing failed: "

@@ -7,7 +7,8 @@ import base64, collections, ctypes, json, os, resource, signal, socket, subproce
 import time, unittest
 
 BIN, PIPE = os.environ["MORVANE_BIN"], subprocess.PIPE
-QUICK, SANITIZED = os.environ.get("MORVANE_QUICK") == "1", os.environ.get("MORVANE_SANITIZE") == "ON"
+QUICK = os.environ.get("MORVANE_QUICK") == "1"
+SANITIZED = os.environ.get("MORVANE_SANITIZE") == "ON"
 # stdin_read: how far the binary read a bytes stdin, a file whose offset it shares with us.
 Result = collections.namedtuple("Result", "status stdout stderr stdin_read")
 

@@ -56,11 +56,10 @@ class TpmFaults(BinaryTest):
         decode = ctypes.CDLL("libtss2-rc.so.0").Tss2_RC_Decode
         decode.restype, answers, step = ctypes.c_char_p, {}, 4 if QUICK else 1
         self.run_with(lambda n, code: lambda answer: answers.setdefault(code, answer), "seal")
-        rows = [("seal", when(CREATE, RETRY, times=6), b""),
-                ("seal", when(FLUSH, RETRY, times=6), b""),
-                ("unseal", when(ECDH_ZGEN, RETRY, times=6), b""),
-                ("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
-                ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n")]
+        rows = [(command, when(code, RETRY, times=6), b"") for command, code in
+                (("seal", CREATE), ("seal", FLUSH), ("unseal", ECDH_ZGEN))]
+        rows += [("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
+                 ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]
@@ -84,10 +83,9 @@ class TpmFaults(BinaryTest):
                 self.assert_nothing_loaded()
 
     def test_signal_while_an_object_is_loaded(self):
-        for command, code, signum in [("seal", CREATE_PRIMARY, signal.SIGINT),
-                                      ("seal", CREATE, signal.SIGTERM),
-                                      ("unseal", LOAD, signal.SIGHUP),
-                                      ("unseal", ECDH_ZGEN, signal.SIGTERM)]:
+        for command, code, signum in [
+                ("seal", CREATE_PRIMARY, signal.SIGINT), ("seal", CREATE, signal.SIGTERM),
+                ("unseal", LOAD, signal.SIGHUP), ("unseal", ECDH_ZGEN, signal.SIGTERM)]:
             with self.subTest(command, code=hex(code), signal=signum.name):
                 self.proxy.stalled.clear(), self.proxy.released.clear()
                 self.proxy.fault = when(code, "stall", times=1)

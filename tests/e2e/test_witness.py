@@ -16,10 +16,9 @@ from harness import BIN, SANITIZED, BinaryTest, SoftwareTpm, b64, record_from_te
     run, text_from_record, unb64
 from tpm_proxy import TpmProxy
 
-X962 = (Encoding.X962, PublicFormat.UncompressedPoint)
+X962, SPKI = (Encoding.X962, PublicFormat.UncompressedPoint), PublicFormat.SubjectPublicKeyInfo
 CANARY = os.urandom(16).hex()  # in the environment: found, it shows the search sees the memory
-# Runs inside gdb, after a line that sets CFG. The read of stdin numbered CFG["fail_read"] (from
-# 1) is made to fail with EBADF.
+# Runs inside gdb, CFG set. The read of stdin numbered CFG["fail_read"] (from 1) fails (EBADF).
 GDB_SCRIPT = r"""
 import gdb
 for command in ["set pagination off", "catch syscall exit_group", "catch syscall read",
@@ -43,7 +42,7 @@ gdb.execute("kill")
 """
 
 
-def openssl(command: str, *args: str, stdin: bytes = b"") -> bytes:
+def openssl(command: str, *args, stdin: bytes = b"") -> bytes:
     return subprocess.run(["openssl", command, "-provider", "tpm2", "-provider", "default", *args],
                           input=stdin, stdout=subprocess.PIPE, check=True, timeout=60).stdout
 
@@ -55,13 +54,14 @@ def wrapping_key(secret: bytes, enclave_point: bytes, ephemeral_point: bytes) ->
 
 def secrets_left(command, stdin: bytes, needles: dict, stdout="/dev/null", fail_read=0) -> list:
     """The names of the needles (name: bytes) found in the binary's memory at exit."""
-    with tempfile.TemporaryDirectory() as tmp:
-        pathlib.Path(tmp, "stdin").write_bytes(stdin)
-        cfg = dict(args=command, stdin=tmp + "/stdin", stdout=stdout, needles=needles,
+    with tempfile.NamedTemporaryFile() as file:
+        file.write(stdin)
+        file.flush()
+        cfg = dict(args=command, stdin=file.name, stdout=stdout, needles=needles,
                    fail_read=fail_read)
-        pathlib.Path(tmp, "gdb.py").write_text(f"CFG = {cfg!r}\n" + GDB_SCRIPT)
-        gdb = subprocess.run(["gdb", "-nx", "-batch", "-x", tmp + "/gdb.py", BIN], text=True,
-                             capture_output=True, env=os.environ | {"MORVANE_CANARY": CANARY})
+        gdb = subprocess.run(["gdb", "-nx", "-batch", "-ex", f"python CFG = {cfg!r}; exec("
+                              f"{GDB_SCRIPT!r})", BIN], capture_output=True, text=True,
+                             env=os.environ | {"MORVANE_CANARY": CANARY})
     found = [line for line in gdb.stdout.splitlines() if line.startswith("FOUND ")]
     if not found:
         raise RuntimeError("gdb did not reach the search:\n" + gdb.stdout + gdb.stderr)
@@ -77,16 +77,15 @@ class Witness(BinaryTest):
         cls.key = os.urandom(48)
         cls.sealed = run("seal", stdin=b64(cls.key).encode()).stdout
         cls.record = record_from_text(cls.sealed)
-        key_pem = os.path.join(os.environ["MORVANE_TEST_TPM_DIR"], "enclave.pem")
-        label, body = "TSS2 PRIVATE KEY", "\n".join(textwrap.wrap(cls.record["enclave"], 64))
-        with open(key_pem, "w") as f:
-            f.write(f"-----BEGIN {label}-----\n{body}\n-----END {label}-----\n")
+        key_pem = pathlib.Path(os.environ["MORVANE_TEST_TPM_DIR"], "enclave.pem")
+        key_pem.write_text("-----BEGIN TSS2 PRIVATE KEY-----\n%s\n-----END TSS2 PRIVATE KEY-----\n"
+                           % "\n".join(textwrap.wrap(cls.record["enclave"], 64)))
         cls.enclave_key = load_pem_public_key(openssl("pkey", "-in", key_pem, "-pubout"))
-        cls.enclave_point, cls.ephemeral = cls.enclave_key.public_bytes(*X962), unb64(
-            cls.record["ephemeral"])
+        cls.enclave_point = cls.enclave_key.public_bytes(*X962)
+        cls.ephemeral = unb64(cls.record["ephemeral"])
         peer = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), cls.ephemeral)
         cls.secret = openssl("pkeyutl", "-derive", "-inkey", key_pem, "-peerkey", "/dev/stdin",
-                             stdin=peer.public_bytes(Encoding.PEM, PublicFormat.SubjectPublicKeyInfo))
+                             stdin=peer.public_bytes(Encoding.PEM, SPKI))
         cls.wrapping_key = wrapping_key(cls.secret, cls.enclave_point, cls.ephemeral)
 
     def test_records_open_both_ways(self):
@@ -104,9 +103,9 @@ class Witness(BinaryTest):
     def test_the_tpm_bus_never_carries_the_shared_secret(self):
         self.proxy.wire.clear()
         self.unseal_to(self.sealed, self.key)
-        wire = bytes(self.proxy.wire)
-        self.assertIn(self.enclave_point[1:33], wire, "the capture missed the key's load")
-        self.assertEqual([self.secret in wire, self.ephemeral[1:33] in wire], [False, False])
+        # The enclave key's x-coordinate shows that the capture saw the key's load.
+        needles = self.enclave_point[1:33], self.secret, self.ephemeral[1:33]
+        self.assertEqual([x in self.proxy.wire for x in needles], [True, False, False])
 
     def test_secrets_are_wiped_on_every_path(self):
         if SANITIZED:

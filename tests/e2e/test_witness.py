@@ -36,7 +36,8 @@ for line in open("/proc/%d/maps" % gdb.selected_inferior().pid):
     (start, end), rights = (int(x, 16) for x in line.split()[0].split("-")), line.split()[1]
     if "w" in rights and not line.rstrip().endswith(("[vvar]", "[vsyscall]")):
         memory = bytes(gdb.selected_inferior().read_memory(start, end - start))
-        found |= {name for name, needle in CFG["needles"].items() if needle in memory}
+        # From byte 16: a freed block's first 16 bytes hold the allocator's links.
+        found |= {name for name, needle in CFG["needles"].items() if needle[16:] in memory}
 print("FOUND %r" % sorted(found))
 gdb.execute("kill")
 """

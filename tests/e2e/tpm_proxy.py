@@ -2,9 +2,7 @@
 the control channel, 2322, is the swtpm's own) and relays to a swtpm on tpm_port. The swtpm TCTI
 opens one connection per command; the proxy opens one to the swtpm for each."""
 
-import socket
-import struct
-import threading
+import socket, struct, threading
 
 STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN, FLUSH = 0x144, 0x131, 0x153, 0x157, 0x154, 0x165
 
@@ -13,17 +11,16 @@ def read_frame(sock: socket.socket) -> bytes:
     """One command or answer: a 10-byte header whose bytes 2-5 give the whole size, big-endian."""
     frame = b""
     while len(frame) < 10 or len(frame) < int.from_bytes(frame[2:6], "big"):
-        chunk = sock.recv(65536)
-        if not chunk:
-            return b""
+        if not (chunk := sock.recv(65536)):
+            raise EOFError
         frame += chunk
     return frame
 
 
 def flip(bit: int):
     """An answer with one bit changed, if it has that bit."""
-    return lambda answer: answer[:bit // 8] + bytes([answer[bit // 8] ^ 0x80 >> bit % 8]) + \
-        answer[bit // 8 + 1:] if bit < 8 * len(answer) else answer
+    return lambda answer: bytes(b ^ (0x80 >> bit % 8 if i == bit // 8 else 0)
+                                for i, b in enumerate(answer))
 
 
 def cut(length: int):
@@ -36,10 +33,9 @@ def when(code: int, action, times: int = 1 << 30):
     left = [times]
 
     def fault(n: int, seen: int):
-        if seen != code or left[0] == 0:
-            return None
-        left[0] -= 1
-        return action
+        if seen == code and left[0] > 0:
+            left[0] -= 1
+            return action
     return fault
 
 
@@ -47,10 +43,11 @@ class TpmProxy:
     """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
     None relays it; an int answers that response code in the TPM's place; a function relays it
     and hands the binary function(answer); "stall" relays it and holds the answer until
-    release(); "drop" closes the connection unanswered. `codes` lists every command seen."""
+    release(); "drop" closes the connection unanswered. `codes` lists every command seen, `wire`
+    holds every byte relayed either way."""
 
     def __init__(self, tpm_port: int):
-        self.tpm_port, self.codes, self.fault = tpm_port, [], lambda n, code: None
+        self.tpm_port, self.codes, self.wire, self.fault = tpm_port, [], bytearray(), None
         self.stalled, self.released = threading.Event(), threading.Event()
         self.server = socket.create_server(("127.0.0.1", 2321))
         threading.Thread(target=self.serve, daemon=True).start()
@@ -67,26 +64,23 @@ class TpmProxy:
         with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:
             try:
                 while command := read_frame(client):
-                    self.relay_command(command, client, tpm)
+                    code = struct.unpack(">I", command[6:10])[0]
+                    action = self.fault and self.fault(len(self.codes), code)
+                    self.codes.append(code)
+                    if action == "drop":
+                        return
+                    if isinstance(action, int):
+                        client.sendall(struct.pack(">HII", 0x8001, 10, action))
+                        continue
+                    tpm.sendall(command)
+                    answer = read_frame(tpm)
+                    if action == "stall":
+                        self.stalled.set()
+                        self.released.wait()
+                    self.wire += command + answer
+                    client.sendall(action(answer) if callable(action) else answer)
             except (OSError, EOFError):
-                pass  # the binary went, or a "drop"
-
-    def relay_command(self, command: bytes, client: socket.socket, tpm: socket.socket) -> None:
-        code = struct.unpack(">I", command[6:10])[0]
-        action = self.fault(len(self.codes), code)
-        self.codes.append(code)
-        if action == "drop":
-            raise EOFError
-        if isinstance(action, int):
-            return client.sendall(struct.pack(">HII", 0x8001, 10, action))
-        tpm.sendall(command)
-        answer = read_frame(tpm)
-        if action == "stall":
-            self.stalled.set()
-            self.released.wait()
-        elif action:
-            answer = action(answer)
-        client.sendall(answer)
+                pass  # the binary went
 
     def release(self) -> None:
         self.released.set()

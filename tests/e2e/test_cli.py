@@ -1,0 +1,194 @@
+"""The command line through the real binary, beside its software TPM, without it and under a
+hostile caller. The mssim TCTI reaches the same swtpm and keeps its connection open, as
+/dev/tpmrm0 does, so one that lands on a closed descriptor 0-2 is caught; swtpm's control
+channel moves aside for the simulator's platform port, which a stub acknowledges."""
+
+import base64, fcntl, os, pathlib, shutil, socket, subprocess, tempfile, threading, time
+import unittest
+
+from harness import BIN, QUICK, SANITIZED, BinaryTest, SoftwareTpm, b64, line, \
+    record_from_text, run, text_from_record, unb64
+
+TMP = os.environ["MORVANE_TEST_TPM_DIR"]
+USAGE = line("usage: morvane-keyvault available | seal | unseal")
+NOT_A_COMMAND = [[], [""], ["Available"], ["SEAL"], [" seal"], ["unsealx", "seal"]]
+# Trimmed: ASCII blanks, CRLF, a Unicode space and a Unicode line separator.
+AROUND = [(" \t", "\r\n"), ("\r\n\u00a0", "\u2028")]
+NO_ACCESS = 'mount -t tmpfs none /dev && touch /dev/tpmrm0 && chmod 0 /dev/tpmrm0 && exec ' \
+    'setpriv --bounding-set=-dac_override,-dac_read_search "$0" unseal'
+TEMPLATE = {"enclave": "AAAA", "ephemeral": "BBBB", "box": "AAAA"}
+NOT_SEALED = [(text, "expected a sealed key on stdin") for text in [
+    b"", b"not base64!", base64.b64encode(b"not json"),
+    text_from_record({"enclave": "AAAA", "ephemeral": "BBBB"}),
+    text_from_record(TEMPLATE | {"box": 1}),
+    text_from_record(TEMPLATE)[:8] + b" " + text_from_record(TEMPLATE)[8:]]]
+# Would put the tpm2 provider in charge of the binary's cryptography.
+TPM2_FIRST = b"openssl_conf = init\n[init]\nproviders = providers\n[providers]\ntpm2 = active\n" \
+    b"default = active\n[active]\nactivate = 1\n"
+CRYPTSETUP = shutil.which("cryptsetup", path=os.environ["PATH"] + ":/usr/sbin:/sbin")
+OPEN = '"$MORVANE_BIN" unseal | base64 -d | "$0" open --test-passphrase --key-file=- "$1"'
+
+
+def acknowledge(server: socket.socket) -> None:
+    def serve(conn):
+        with conn:
+            while conn.recv(4):
+                conn.sendall(bytes(4))
+    while True:
+        threading.Thread(target=serve, args=(server.accept()[0],), daemon=True).start()
+
+
+class Cli(BinaryTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.tpm = cls.enterClassContext(SoftwareTpm(ctrl=2330))
+        threading.Thread(target=acknowledge, args=(socket.create_server(("127.0.0.1", 2322)),),
+                         daemon=True).start()
+        lib = tempfile.mkdtemp(dir=TMP)
+        mssim = subprocess.run("ldconfig -p | awk '/libtss2-tcti-mssim.so.0 /{print $NF}'",
+                               shell=True, capture_output=True, text=True).stdout.split()[0]
+        os.symlink(mssim, os.path.join(lib, "libtss2-tcti-default.so"))
+        cls.mssim = os.environ | {"LD_LIBRARY_PATH": lib}
+        cls.key = os.urandom(32)
+        cls.sealed = run("seal", stdin=base64.b64encode(cls.key)).stdout
+        cls.record = record_from_text(cls.sealed)
+
+    def check(self, command, rows, record=None):
+        """Each row: the stdin, or members put into the record, and the failure that follows."""
+        rows = [(text_from_record((record or self.record) | stdin), "unsealing failed: " + why)
+                if isinstance(stdin, dict) else (stdin, why) for stdin, why in rows]
+        self.assertEqual([run(command, stdin=stdin)[:3] for stdin, _ in rows],
+                         [(1, b"", line(why)) for _, why in rows])
+
+    def dispatch(self, available):
+        rows = [(args, 1, USAGE) for args in NOT_A_COMMAND]
+        for args, status, stderr in rows + [(["available", "seal", "x"], available, b"")]:
+            with self.subTest(args=args, available=available):
+                # A valid key text, so a command that wrongly read it could act on it.
+                self.assertEqual(run(*args, stdin=b"QUJD\n"), (status, b"", stderr, 0))
+
+    def test_round_trips_and_the_record_form(self):
+        for size in [0, 1, 32, 1 << 20]:
+            with self.subTest(size=size):
+                key = os.urandom(size)
+                sealed = self.seal_key(key)
+                record = record_from_text(sealed)
+                self.assertEqual(sealed, text_from_record(record) + b"\n", "not compact, one line")
+                ephemeral, box = unb64(record["ephemeral"]), unb64(record["box"])
+                self.assertEqual((list(record), len(record["ephemeral"]), ephemeral[0], len(box)),
+                                 (["enclave", "ephemeral", "box"], 88, 4, size + 28))
+                self.unseal_to(sealed, key)
+        for before, after in AROUND:
+            with self.subTest(before=before, after=after):
+                sealed = run("seal", stdin=(before + b64(self.key) + after).encode()).stdout
+                self.unseal_to(before.encode() + sealed.strip() + after.encode(), self.key)
+        self.unseal_to(run("seal", stdin=" \r\n\u00a0".encode()).stdout, b"")
+        other = record_from_text(self.seal_key(self.key))
+        self.assertFalse([m for m in other if other[m] == self.record[m]], "two seals share")
+
+    def test_failures_with_its_tpm(self):
+        point, other = unb64(self.record["ephemeral"]), record_from_text(self.seal_key(b"k"))
+        self.dispatch(0)
+        # A swtpm reachable only where the TCTI loader's own list looks is not a TPM.
+        self.assertEqual(run("available", env=os.environ | {"LD_LIBRARY_PATH": ""})[:3],
+                         (1, b"", b""))
+        self.check("seal", [(text, "expected a base64 key on stdin")
+                            for text in [b"QUJD RA==", base64.encodebytes(bytes(100)), b"QUI"]])
+        self.check("unseal", NOT_SEALED + [
+            ({"enclave": ""}, "enclave key is not a TPM key blob"),
+            ({"ephemeral": other["ephemeral"]}, "authenticationFailure"),
+            ({"ephemeral": b64(b"\x04" + bytes(64))}, "invalidPoint"),
+            ({"ephemeral": b64(point[1:])}, "incorrectKeySize")])
+
+    def test_every_changed_bit_and_length_of_a_box(self):
+        record = record_from_text(self.seal_key(b"k"))
+        box = unb64(record["box"])
+        rows = [(box[:n], "incorrectParameterSize" if n < 28 else "authenticationFailure")
+                for n in range(len(box))]
+        number = int.from_bytes(box, "big")
+        rows += [((number ^ 1 << i).to_bytes(len(box), "big"), "authenticationFailure")
+                 for i in range(0, 8 * len(box), 7 if QUICK else 1)]
+        self.check("unseal", [({"box": b64(b)}, why) for b, why in rows], record)
+
+    def test_failures_without_a_tpm(self):
+        self.tpm.stop()
+        self.addCleanup(self.tpm.start)
+        self.assertEqual(run("seal", stdin=b"QUJD\n"), (1, b"", line("no Secure Enclave"), 0))
+        self.dispatch(1)
+        # Decoding all three members comes before the TPM and before the box's length.
+        enclave, short_box = self.record["enclave"], b64(bytes(27))
+        self.check("unseal", NOT_SEALED + [
+            ({}, "no TPM found"),
+            ({"enclave": enclave[:4] + " " + enclave[4:], "box": short_box}, "input"),
+            ({"ephemeral": self.record["ephemeral"].removesuffix("=")}, "input"),
+            ({"box": "-" + short_box[1:]}, "input")])
+        # A TPM device this user may not open: a root without the capabilities that bypass modes.
+        no_access = subprocess.run(["unshare", "--mount", "sh", "-c", NO_ACCESS, BIN],
+                                   input=self.sealed, capture_output=True)
+        self.assertEqual(no_access.returncode, 1)
+        self.assertEqual(no_access.stdout + no_access.stderr, line(
+            "unsealing failed: no access to /dev/tpmrm0 (join the tss group)"))
+        with SoftwareTpm(ctrl=2330):
+            self.check("unseal", [({}, "key was not made by this TPM, or the TPM was cleared")])
+
+    def test_standard_descriptors(self):
+        self.unseal_to(self.sealed, self.key, env=self.mssim)  # the mssim TCTI reaches the TPM
+        read_end, broken = os.pipe()
+        full = os.open("/dev/full", os.O_WRONLY)
+        self.addCleanup(lambda: [os.close(fd) for fd in (broken, full)])
+        os.close(read_end)
+        cannot_write = line("cannot write to standard output")
+        for command, stdin, options, err in [
+                ("seal", b"", {"close": 0}, line("cannot read standard input")),
+                ("unseal", b"", {"close": 0}, line("cannot read standard input")),
+                ("seal", base64.b64encode(self.key), {"close": 1}, cannot_write),
+                ("unseal", self.sealed, {"close": 1}, cannot_write),
+                ("seal", b"QUJD RA==", {"close": 2}, b""), ("unseal", b"x", {"close": 2}, b""),
+                ("seal", b"!", {"stderr": broken}, b""), ("x", b"", {"stderr": broken}, b""),
+                ("seal", base64.b64encode(self.key), {"stdout": broken}, cannot_write),
+                ("unseal", self.sealed, {"stdout": full}, cannot_write)]:
+            with self.subTest(command, **{k: str(v) for k, v in options.items()}):
+                self.assertEqual(run(command, stdin=stdin, env=self.mssim, **options)[:3],
+                                 (1, b"", err))
+        read_end, write_end = os.pipe()  # a non-blocking stdin, written late
+        fcntl.fcntl(read_end, fcntl.F_SETFL, os.O_NONBLOCK)
+        with subprocess.Popen([BIN, "seal"], stdin=read_end, stdout=subprocess.PIPE) as proc:
+            os.close(read_end)
+            time.sleep(0.3)
+            os.write(write_end, base64.b64encode(self.key))
+            os.close(write_end)
+            self.unseal_to(proc.communicate(timeout=60)[0], self.key)
+
+    @unittest.skipIf(SANITIZED, "AddressSanitizer reserves more address space than any limit")
+    def test_no_memory(self):
+        with open("/dev/zero", "rb") as zero:
+            for command in ("seal", "unseal"):
+                with self.subTest(command):
+                    self.assert_fails(run(command, stdin=zero, limit=256 << 20), "out of memory")
+
+    def test_environment_changes_nothing(self):
+        pathlib.Path(TMP, "tpm2-first.cnf").write_bytes(TPM2_FIRST)
+        for env in ({"OPENSSL_CONF": TMP + "/tpm2-first.cnf"}, {"TSS2_LOG": "all+debug"}):
+            with self.subTest(**env):
+                self.unseal_to(self.seal_key(self.key, os.environ | env), self.key,
+                               os.environ | env)
+
+    @unittest.skipUnless(CRYPTSETUP, "cryptsetup not installed (apt-get install cryptsetup-bin)")
+    def test_luks_recipe(self):
+        """A sealed key opens a LUKS2 volume through a pipe; a record from another TPM fails
+        with the tool's line first and leaves the volume as it was."""
+        key, volume = os.urandom(64), pathlib.Path(tempfile.mkdtemp(dir=TMP), "volume")
+        volume.write_bytes(bytes(20 << 20))
+        subprocess.run([CRYPTSETUP, "luksFormat", "-q", "--pbkdf", "pbkdf2", "--key-file=-",
+                        "--pbkdf-force-iterations", "1000", volume], input=key, check=True)
+        formatted, sealed = volume.read_bytes(), self.seal_key(key)
+        self.tpm.stop()
+        self.addCleanup(self.tpm.start)
+        for machine, failure in [(self.tpm, b""), (SoftwareTpm(ctrl=2330), line(
+                "unsealing failed: key was not made by this TPM, or the TPM was cleared"))]:
+            with self.subTest(failure=failure), machine:
+                opened = subprocess.run(["bash", "-c", OPEN, CRYPTSETUP, volume], input=sealed,
+                                        capture_output=True)
+                self.assertEqual((opened.returncode == 0, opened.stderr.startswith(failure)),
+                                 (not failure, True), opened.stderr)
+        self.assertEqual(volume.read_bytes(), formatted, "volume changed")

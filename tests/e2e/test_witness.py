@@ -1,0 +1,125 @@
+"""Outside witnesses. The OpenSSL tpm2 provider (ECDH inside the TPM) and python3-cryptography
+(P-256, HKDF-SHA-256, AES-256-GCM) are the only independent check of the record format and the
+wrapping key: a record the binary writes is opened by hand, one made by hand by the binary. With
+the shared secret Z known, a capture of the TPM bus and a search of the binary's memory at its
+last instruction (gdb, at exit_group) show that neither Z nor the wrapping key leaks."""
+
+import ast, os, pathlib, subprocess, tempfile, textwrap
+
+from cryptography.hazmat.primitives import hashes
+from cryptography.hazmat.primitives.asymmetric import ec
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+from cryptography.hazmat.primitives.kdf.hkdf import HKDF
+from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat, load_pem_public_key
+
+from harness import BIN, SANITIZED, BinaryTest, SoftwareTpm, b64, record_from_text, \
+    run, text_from_record, unb64
+from tpm_proxy import TpmProxy
+
+X962, SPKI = (Encoding.X962, PublicFormat.UncompressedPoint), PublicFormat.SubjectPublicKeyInfo
+CANARY = os.urandom(16).hex()  # in the environment: found, it shows the search sees the memory
+# Runs inside gdb, CFG set. The read of stdin numbered CFG["fail_read"] (from 1) fails (EBADF).
+GDB_SCRIPT = r"""
+import gdb
+for command in ["set pagination off", "catch syscall exit_group", "catch syscall read",
+                "run %s < %s > %s 2>/dev/null" % (CFG["args"], CFG["stdin"], CFG["stdout"])]:
+    gdb.execute(command)
+entering, reads, found = True, 0, set()
+while int(gdb.parse_and_eval("$orig_rax")) == 0:
+    if entering and int(gdb.parse_and_eval("$rdi")) == 0:
+        reads += 1
+        if reads == CFG["fail_read"]:
+            gdb.execute("set $rdi = -1")
+    entering = not entering
+    gdb.execute("continue")
+for line in open("/proc/%d/maps" % gdb.selected_inferior().pid):
+    (start, end), rights = (int(x, 16) for x in line.split()[0].split("-")), line.split()[1]
+    if "w" in rights and not line.rstrip().endswith(("[vvar]", "[vsyscall]")):
+        memory = bytes(gdb.selected_inferior().read_memory(start, end - start))
+        # From byte 16: a freed block's first 16 bytes hold the allocator's links.
+        found |= {name for name, needle in CFG["needles"].items() if needle[16:] in memory}
+print("FOUND %r" % sorted(found))
+gdb.execute("kill")
+"""
+
+
+def openssl(command: str, *args, stdin: bytes = b"") -> bytes:
+    return subprocess.run(["openssl", command, "-provider", "tpm2", "-provider", "default", *args],
+                          input=stdin, stdout=subprocess.PIPE, check=True, timeout=60).stdout
+
+
+def wrapping_key(secret: bytes, enclave_point: bytes, ephemeral_point: bytes) -> bytes:
+    return HKDF(hashes.SHA256(), 32, b"morvane keystore 2",
+                enclave_point + ephemeral_point).derive(secret)
+
+
+def secrets_left(command, stdin: bytes, needles: dict, stdout="/dev/null", fail_read=0) -> list:
+    """The names of the needles (name: bytes) found in the binary's memory at exit."""
+    with tempfile.NamedTemporaryFile() as file:
+        file.write(stdin)
+        file.flush()
+        cfg = dict(args=command, stdin=file.name, stdout=stdout, needles=needles,
+                   fail_read=fail_read)
+        gdb = subprocess.run(["gdb", "-nx", "-batch", "-ex", f"python CFG = {cfg!r}; exec("
+                              f"{GDB_SCRIPT!r})", BIN], capture_output=True, text=True,
+                             env=os.environ | {"MORVANE_CANARY": CANARY})
+    found = [line for line in gdb.stdout.splitlines() if line.startswith("FOUND ")]
+    if not found:
+        raise RuntimeError("gdb did not reach the search:\n" + gdb.stdout + gdb.stderr)
+    return ast.literal_eval(found[-1][6:])
+
+
+class Witness(BinaryTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.tpm = cls.enterClassContext(SoftwareTpm(port=2331))
+        cls.proxy = TpmProxy(cls.tpm.port)
+        cls.addClassCleanup(cls.proxy.close)
+        cls.key = os.urandom(48)
+        cls.sealed = run("seal", stdin=b64(cls.key).encode()).stdout
+        cls.record = record_from_text(cls.sealed)
+        key_pem = pathlib.Path(os.environ["MORVANE_TEST_TPM_DIR"], "enclave.pem")
+        key_pem.write_text("-----BEGIN TSS2 PRIVATE KEY-----\n%s\n-----END TSS2 PRIVATE KEY-----\n"
+                           % "\n".join(textwrap.wrap(cls.record["enclave"], 64)))
+        cls.enclave_key = load_pem_public_key(openssl("pkey", "-in", key_pem, "-pubout"))
+        cls.enclave_point = cls.enclave_key.public_bytes(*X962)
+        cls.ephemeral = unb64(cls.record["ephemeral"])
+        peer = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), cls.ephemeral)
+        cls.secret = openssl("pkeyutl", "-derive", "-inkey", key_pem, "-peerkey", "/dev/stdin",
+                             stdin=peer.public_bytes(Encoding.PEM, SPKI))
+        cls.wrapping_key = wrapping_key(cls.secret, cls.enclave_point, cls.ephemeral)
+
+    def test_records_open_both_ways(self):
+        box = unb64(self.record["box"])
+        self.assertEqual(AESGCM(self.wrapping_key).decrypt(box[:12], box[12:], None), self.key)
+        key, nonce = os.urandom(1000), os.urandom(12)
+        ephemeral = ec.generate_private_key(ec.SECP256R1())
+        point = ephemeral.public_key().public_bytes(*X962)
+        aes = AESGCM(wrapping_key(ephemeral.exchange(ec.ECDH(), self.enclave_key),
+                                  self.enclave_point, point))
+        record = self.record | {"ephemeral": b64(point),
+                                "box": b64(nonce + aes.encrypt(nonce, key, None))}
+        self.unseal_to(text_from_record(record), key)
+
+    def test_the_tpm_bus_never_carries_the_shared_secret(self):
+        self.proxy.wire.clear()
+        self.unseal_to(self.sealed, self.key)
+        # The enclave key's x-coordinate shows that the capture saw the key's load.
+        needles = self.enclave_point[1:33], self.secret, self.ephemeral[1:33]
+        self.assertEqual([x in self.proxy.wire for x in needles], [True, False, False])
+
+    def test_secrets_are_wiped_on_every_path(self):
+        if SANITIZED:
+            self.skipTest("the sanitizers' shadow memory is too large to search")
+        text, big_text = b64(self.key).encode(), b64(os.urandom(1 << 20)).encode()
+        needles = {"key": self.key, "key text": text, "canary": CANARY.encode()}
+        unsealing = needles | {"Z": self.secret, "wrapping key": self.wrapping_key}
+        for command, stdin, wanted, options in [
+                ("seal", text, needles, {}),
+                ("unseal", self.sealed, unsealing, {}),
+                ("unseal", self.sealed, unsealing, {"stdout": "/dev/full"}),
+                # The first read takes 1 MiB of the text, the second fails.
+                ("seal", big_text, {"start": big_text[:64], "middle": big_text[500000:500064],
+                                    "canary": CANARY.encode()}, {"fail_read": 2})]:
+            with self.subTest(command, **options):
+                self.assertEqual(secrets_left(command, stdin, wanted, **options), ["canary"])

@@ -152,9 +152,14 @@ class Cli(BinaryTest):
                                  (1, b"", err))
         read_end, write_end = os.pipe()  # a non-blocking stdin, written late
         fcntl.fcntl(read_end, fcntl.F_SETFL, os.O_NONBLOCK)
-        with subprocess.Popen([BIN, "seal"], stdin=read_end, stdout=subprocess.PIPE) as proc:
+        # Without capabilities, as another process of the same user, nothing may trace it.
+        no_caps = ["setpriv", "--bounding-set=-all", "--inh-caps=-all"]
+        with subprocess.Popen([*no_caps, BIN, "seal"], stdin=read_end,
+                              stdout=subprocess.PIPE) as proc:
             os.close(read_end)
             time.sleep(0.3)
+            attach = f"import ctypes; exit(ctypes.CDLL(None).ptrace(16, {proc.pid}, 0, 0) + 1)"
+            self.assertEqual(subprocess.run([*no_caps, "python3", "-c", attach]).returncode, 0)
             os.write(write_end, base64.b64encode(self.key))
             os.close(write_end)
             self.unseal_to(proc.communicate(timeout=60)[0], self.key)

@@ -35,10 +35,9 @@ class TpmFaults(BinaryTest):
     def run_with(self, fault, command: str, stdin: bytes = b""):
         self.proxy.codes.clear()
         self.proxy.fault = fault
-        try:
-            return run(command, stdin=stdin or self.stdin.get(command, b""))
-        finally:
-            self.proxy.fault = None
+        result = run(command, stdin=stdin or self.stdin.get(command, b""))
+        self.proxy.fault = None
+        return result
 
     def start(self, command: str) -> subprocess.Popen:
         with tempfile.TemporaryFile() as stdin:
@@ -93,7 +92,7 @@ class TpmFaults(BinaryTest):
                 self.assertTrue(self.proxy.stalled.wait(30))
                 proc.send_signal(signum)
                 time.sleep(0.2)
-                self.proxy.release()
+                self.proxy.released.set()
                 self.assertEqual((*proc.communicate(timeout=30), proc.returncode),
                                  (b"", b"", -signum))
                 self.assert_nothing_loaded()

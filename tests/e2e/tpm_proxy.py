@@ -43,8 +43,8 @@ class TpmProxy:
     """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
     None relays it; an int answers that response code in the TPM's place; a function relays it
     and hands the binary function(answer); "stall" relays it and holds the answer until
-    release(); "drop" closes the connection unanswered. `codes` lists every command seen, `wire`
-    holds every byte relayed either way."""
+    `released` is set; "drop" closes the connection unanswered. `codes` lists every command
+    seen, `wire` holds every byte relayed either way."""
 
     def __init__(self, tpm_port: int):
         self.tpm_port, self.codes, self.wire, self.fault = tpm_port, [], bytearray(), None
@@ -82,10 +82,7 @@ class TpmProxy:
             except (OSError, EOFError):
                 pass  # the binary went
 
-    def release(self) -> None:
-        self.released.set()
-
     def close(self) -> None:
-        self.release()
+        self.released.set()
         self.server.shutdown(socket.SHUT_RDWR)  # wakes accept(); close() alone would not
         self.server.close()

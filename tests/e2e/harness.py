@@ -38,8 +38,9 @@ class SoftwareTpm:
     chip at boot, or not (as after a reset under the platform). Started again it keeps its state
     (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
 
-    def __init__(self, state_dir="", port=2321, ctrl=2322, started=True):
+    def __init__(self, state_dir="", port=2321, ctrl=2322, started=True, log_file=""):
         self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
+        self.log = ["--log", f"file={log_file},level=20"] if log_file else []  # for scripts/bench
         self.port, self.ctrl = port, ctrl
         self.flags = "not-need-init" + (",startup-clear" if started else "")
 
@@ -48,7 +49,8 @@ class SoftwareTpm:
         self.proc = subprocess.Popen(
             ["swtpm", "socket", "--tpm2", "--flags", self.flags, "--tpmstate",
              f"dir={self.state_dir}", "--server", f"type=tcp,port={self.port},bindaddr=127.0.0.1",
-             "--ctrl", f"type=tcp,port={self.ctrl},bindaddr=127.0.0.1"], stdin=subprocess.DEVNULL,
+             "--ctrl", f"type=tcp,port={self.ctrl},bindaddr=127.0.0.1", *self.log],
+            stdin=subprocess.DEVNULL,
             preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
         for _ in range(1000):
             with socket.socket() as s:

@@ -54,6 +54,5 @@ class PrivateKey {
   PublicKey publicKey_;
 };
 
-
 }  // namespace P256::KeyAgreement
 }  // namespace crypto

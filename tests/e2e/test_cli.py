@@ -54,7 +54,7 @@ class Cli(BinaryTest):
         cls.record = record_from_text(cls.sealed)
 
     def check(self, command, rows, record=None):
-        """Each row: the stdin, or members put into the record, and the failure that follows."""
+        # Each row: the stdin, or members put into the record, and the failure that follows.
         rows = [(text_from_record((record or self.record) | stdin), "unsealing failed: " + why)
                 if isinstance(stdin, dict) else (stdin, why) for stdin, why in rows]
         self.assertEqual([run(command, stdin=stdin)[:3] for stdin, _ in rows],
@@ -180,8 +180,8 @@ class Cli(BinaryTest):
 
     @unittest.skipUnless(CRYPTSETUP, "cryptsetup not installed (apt-get install cryptsetup-bin)")
     def test_luks_recipe(self):
-        """A sealed key opens a LUKS2 volume through a pipe; a record from another TPM fails
-        with the tool's line first and leaves the volume as it was."""
+        # A sealed key opens a LUKS2 volume through a pipe; a record from another TPM fails
+        # with the tool's line first and leaves the volume as it was.
         key, volume = os.urandom(64), pathlib.Path(tempfile.mkdtemp(dir=TMP), "volume")
         volume.write_bytes(bytes(20 << 20))
         subprocess.run([CRYPTSETUP, "luksFormat", "-q", "--pbkdf", "pbkdf2", "--key-file=-",

@@ -51,7 +51,7 @@ class TpmFaults(BinaryTest):
         self.assertEqual(loaded, "")
 
     def test_misbehaving_answers(self):
-        """Each row: a fault, and the end of stderr it gives (b"" success, None either)."""
+        # Each row: a fault, and the end of stderr it gives (b"" success, None either).
         decode = ctypes.CDLL("libtss2-rc.so.0").Tss2_RC_Decode
         decode.restype, answers, step = ctypes.c_char_p, {}, 4 if QUICK else 1
         self.run_with(lambda n, code: lambda answer: answers.setdefault(code, answer), "seal")
@@ -124,7 +124,7 @@ class TpmFaults(BinaryTest):
             self.assertNotIn(STARTUP, self.proxy.codes)
 
     def test_persistent_storage_key_and_owner_password(self):
-        """Rows in turn on one TPM: every record made so far opens whatever the parent."""
+        # Rows in turn on one TPM: every record made so far opens whatever the parent.
         records, password = [(self.stdin["unseal"], self.key)], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),

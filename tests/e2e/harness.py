@@ -1,7 +1,5 @@
-"""Runs the real morvane-keyvault binary inside `scripts/with-test-tpm --no-tpm`, beside
-software TPMs the tests start and stop: one at a time on 127.0.0.1:2321, found by the binary
-through the default-TCTI link on LD_LIBRARY_PATH. Whoever starts a SoftwareTpm stops it.
-MORVANE_QUICK=1 thins the largest tables and skips the slowest test (for mutation runs)."""
+"""The real binary inside `scripts/with-test-tpm --no-tpm`, beside software TPMs the tests start
+and stop, one at a time on 127.0.0.1:2321. MORVANE_QUICK=1 thins tables, skips the slowest test."""
 
 import base64, collections, ctypes, json, os, resource, signal, socket, subprocess, tempfile
 import time, unittest
@@ -14,8 +12,7 @@ Result = collections.namedtuple("Result", "status stdout stderr stdin_read")
 
 
 def run(*args: str, stdin=b"", env=None, stdout=PIPE, stderr=PIPE, close=None, limit=None):
-    """stdin: bytes or an open file; close: a descriptor the binary starts without; limit: its
-    address space in bytes."""
+    """stdin: bytes or a file; close: a descriptor it starts without; limit: address space."""
     def prepare():
         if close is not None:
             os.close(close)
@@ -34,9 +31,8 @@ def line(message: str) -> bytes:
 
 
 class SoftwareTpm:
-    """A swtpm on 127.0.0.1:port (the binary looks at 2321), started as the platform starts a
-    chip at boot, or not (as after a reset under the platform). Started again it keeps its state
-    (the same TPM after a power cycle); a new SoftwareTpm is another machine."""
+    """A swtpm, started as a platform starts a chip at boot or not. Started again it keeps its
+    state (a power cycle); a new SoftwareTpm is another machine."""
 
     def __init__(self, state_dir="", port=2321, ctrl=2322, started=True, log_file=""):
         self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])

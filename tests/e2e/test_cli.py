@@ -1,12 +1,11 @@
-"""The command line through the real binary, beside its software TPM, without it and under a
-hostile caller. The mssim TCTI reaches the same swtpm and keeps its connection open, as
-/dev/tpmrm0 does, so one that lands on a closed descriptor 0-2 is caught; swtpm's control
-channel moves aside for the simulator's platform port, which a stub acknowledges."""
+"""The command line through the real binary, with its software TPM, without it, and under a
+hostile caller. The mssim TCTI keeps its connection open, as /dev/tpmrm0 does, so one that lands on
+a closed descriptor 0-2 is caught; a stub acknowledges the simulator's platform port."""
 
 import base64, contextlib, fcntl, os, pathlib, shutil, socket, subprocess, tempfile, threading, time
 import unittest
 
-from harness import BIN, QUICK, SANITIZED, BinaryTest, SoftwareTpm, b64, line, \
+from harness import BIN, SANITIZED, BinaryTest, SoftwareTpm, b64, line, \
     record_from_text, run, text_from_record, unb64
 
 TMP = os.environ["MORVANE_TEST_TPM_DIR"]
@@ -26,6 +25,9 @@ NOT_SEALED = [(text, "expected a sealed key on stdin") for text in [
 TPM2_FIRST = b"openssl_conf = init\n[init]\nproviders = providers\n[providers]\ntpm2 = active\n" \
     b"default = active\n[active]\nactivate = 1\n"
 CRYPTSETUP = shutil.which("cryptsetup", path=os.environ["PATH"] + ":/usr/sbin:/sbin")
+# (X5, 5) lies on P-256.
+X5 = bytes.fromhex("d7325d7646cd60d80a92738ceb345f844cffaf35841022cab176f692de8de1d7")
+P256_P = 2**256 - 2**224 + 2**192 + 2**96 - 1
 OPEN = '"$MORVANE_BIN" unseal | base64 -d | "$0" open --test-passphrase --key-file=- "$1"'
 
 
@@ -53,9 +55,9 @@ class Cli(BinaryTest):
         cls.sealed = run("seal", stdin=base64.b64encode(cls.key)).stdout
         cls.record = record_from_text(cls.sealed)
 
-    def check(self, command, rows, record=None):
+    def check(self, command, rows):
         # Each row: the stdin, or members put into the record, and the failure that follows.
-        rows = [(text_from_record((record or self.record) | stdin), "unsealing failed: " + why)
+        rows = [(text_from_record(self.record | stdin), "unsealing failed: " + why)
                 if isinstance(stdin, dict) else (stdin, why) for stdin, why in rows]
         self.assertEqual([run(command, stdin=stdin)[:3] for stdin, _ in rows],
                          [(1, b"", line(why)) for _, why in rows])
@@ -88,6 +90,7 @@ class Cli(BinaryTest):
 
     def test_failures_with_its_tpm(self):
         point, other = unb64(self.record["ephemeral"]), record_from_text(self.seal_key(b"k"))
+        box = unb64(self.record["box"])
         self.dispatch(0)
         # A swtpm reachable only where the TCTI loader's own list looks is not a TPM.
         self.assertEqual(run("available", env=os.environ | {"LD_LIBRARY_PATH": ""})[:3],
@@ -98,17 +101,12 @@ class Cli(BinaryTest):
             ({"enclave": ""}, "enclave key is not a TPM key blob"),
             ({"ephemeral": other["ephemeral"]}, "authenticationFailure"),
             ({"ephemeral": b64(b"\x04" + bytes(64))}, "invalidPoint"),
-            ({"ephemeral": b64(point[1:])}, "incorrectKeySize")])
-
-    def test_every_changed_bit_and_length_of_a_box(self):
-        record = record_from_text(self.seal_key(b"k"))
-        box = unb64(record["box"])
-        rows = [(box[:n], "incorrectParameterSize" if n < 28 else "authenticationFailure")
-                for n in range(len(box))]
-        number = int.from_bytes(box, "big")
-        rows += [((number ^ 1 << i).to_bytes(len(box), "big"), "authenticationFailure")
-                 for i in range(0, 8 * len(box), 7 if QUICK else 1)]
-        self.check("unseal", [({"box": b64(b)}, why) for b, why in rows], record)
+            # The hybrid form, which OpenSSL would take, and a y not reduced modulo p.
+            ({"ephemeral": b64(bytes([6 + point[64] % 2]) + point[1:])}, "invalidPoint"),
+            ({"ephemeral": b64(b"\x04" + X5 + (5 + P256_P).to_bytes(32, "big"))}, "invalidPoint"),
+            ({"ephemeral": b64(point[1:])}, "incorrectKeySize"),
+            ({"box": b64(box[:27])}, "incorrectParameterSize"),
+            ({"box": b64(box[:-1] + bytes([box[-1] ^ 1]))}, "authenticationFailure")])
 
     def test_failures_without_a_tpm(self):
         self.tpm.stop()

@@ -1,6 +1,5 @@
-"""A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321;
-the control channel, 2322, is the swtpm's own) and relays to a swtpm on tpm_port. The swtpm TCTI
-opens one connection per command; the proxy opens one to the swtpm for each."""
+"""A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321)
+and relays each connection to a swtpm on tpm_port."""
 
 import socket, struct, threading
 
@@ -40,11 +39,10 @@ def when(code: int, action, times: int = 1 << 30):
 
 
 class TpmProxy:
-    """fault(n, code) says what to do with the n-th command (from 0), of command code `code`:
-    None relays it; an int answers that response code in the TPM's place; a function relays it
-    and hands the binary function(answer); "stall" relays it and holds the answer until
-    `released` is set; "drop" closes the connection unanswered. `codes` lists every command
-    seen, `wire` holds every byte relayed either way."""
+    """fault(n, code) gives what to do with the n-th command (from 0): None relays it; an int
+    answers that response code; a function relays it and hands back function(answer); "stall"
+    holds the answer until `released` is set; "drop" closes the connection. `codes` lists the
+    commands seen, `wire` holds every byte relayed."""
 
     def __init__(self, tpm_port: int):
         self.tpm_port, self.codes, self.wire, self.fault = tpm_port, [], bytearray(), None

@@ -1,7 +1,6 @@
 #include "enclave/key_file.h"
 
 #include <gtest/gtest.h>
-#include <tss2/tss2_mu.h>
 
 #include <iterator>
 #include <string>
@@ -15,21 +14,6 @@ namespace {
 
 using testing_support::hex;
 using testing_support::unhex;
-
-// The TCG ECC P-256 SRK ("H template"), and the enclave key: attributes 0x00020472, no
-// symmetric algorithm, no scheme. Both with an empty point.
-TEST(KeyTemplates, MarshalToTheTcgLayout) {
-  const auto marshalled = [](const TPM2B_PUBLIC& area) {
-    crypto::Bytes out(sizeof(TPMT_PUBLIC));
-    std::size_t size = 0;
-    EXPECT_EQ(Tss2_MU_TPMT_PUBLIC_Marshal(&area.publicArea, out.data(), out.size(), &size),
-              TSS2_RC_SUCCESS);
-    return hex(crypto::ByteView(out).first(size));
-  };
-  EXPECT_EQ(marshalled(storageRootKeyTemplate()),
-            "0023000b00030472000000060080004300100003001000000000");
-  EXPECT_EQ(marshalled(enclaveKeyTemplate()), "0023000b000204720000001000100003001000000000");
-}
 
 const std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
 const std::string gy = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";
@@ -57,27 +41,10 @@ TEST(KeyFile, RoundTripsInCanonicalDerAndRejectsAnythingElse) {
   // The OpenSSL tpm2 provider writes TRUE as 0x01.
   EXPECT_EQ(hex(encodeKeyFile(decodeKeyFile(unhex(replaced("0101ff", "010101"))))), valid);
 
-  // decodeKeyFile and enclavePublicKey throw nothing but malformedBlob.
-  ASSERT_EQ(replaced("", ""), valid);
-  const std::string rejected[] = {
-      "31" + valid.substr(2),                      // not a SEQUENCE
-      valid + "00",                                // bytes after the SEQUENCE
-      "30820091" + fields,                         // non-minimal long length
-      "3080" + fields + "0000",                    // indefinite length
-      replaced("0a0103", "0a0104"),                // importable key OID
-      replaced("a0030101ff", ""),                  // emptyAuth missing
-      replaced("a0030101ff", "0101ff"),            // emptyAuth not [0] EXPLICIT
-      replaced("a0030101ff", "a0050101ff0500"),    // more inside [0]
-      replaced("0101ff", "010100"),                // emptyAuth FALSE
-      replaced("40000001", "4000000b"),            // endorsement hierarchy parent
-      replaced("020440000001", "02810440000001"),  // long form of a short length
-      replaced("00020472", "00060472"),            // a signing key
-      replaced("04580056", "04580055"),            // TPM2B size not the area's
-      replaced(publicOctets, "0459" + publicOctets.substr(4) + "00"),    // after TPM2B_PUBLIC
-      replaced(privateOctets, "04020000"),                               // empty TPM2B_PRIVATE
-      replaced(privateOctets, "0423" + privateOctets.substr(4) + "00"),  // after TPM2B_PRIVATE
-      replaced(privateOctets, privateOctets + "0500"),                   // a sixth element
-  };
+  // Forms the DER re-encoding cannot tell apart (fuzz/corpus holds the others): a signing key,
+  // an empty private area. decodeKeyFile and enclavePublicKey throw nothing but malformedBlob.
+  const std::string rejected[] = {replaced("00020472", "00060472"),
+                                  replaced(privateOctets, "04020000")};
   for (const std::string& der : rejected) {
     EXPECT_THROW(decodeKeyFile(unhex(der)), EnclaveError) << der;
   }

@@ -9,19 +9,21 @@ from harness import BIN, PIPE, QUICK, BinaryTest, SoftwareTpm, line, run
 from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, TpmProxy, cut, \
     flip, when
 
-RETRY, FAILURE, GET_CAPABILITY = 0x922, 0x101, 0x17A
+RETRY, FAILURE, VALUE, GET_CAPABILITY = 0x922, 0x101, 0x084, 0x17A
 # A new port for every swtpm: one stopped with a connection open leaves its port in TIME_WAIT.
 PORTS = itertools.count(2331)
 OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it empty"
 SRK = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt"
-# Objects an administrator may have made persistent at 0x81000001; only "srk" is the tool's parent.
+# Objects an administrator may have made persistent at 0x81000001; "srk" and "srk-other" (the
+# template, other unique bytes: another key) are the tool's parent, whose refusal it works around.
 PERSISTENT = {"srk": "-G ecc256:aes128cfb -a " + SRK, "rsa": "-G rsa2048:aes128cfb -a " + SRK,
-              "ecc-da": "-G ecc256:aes128cfb -a " + SRK.replace("|noda", "")}
+              "ecc-da": "-G ecc256:aes128cfb -a " + SRK.replace("|noda", ""),
+              "srk-other": "-G ecc256:aes128cfb -u - -a " + SRK}
 
 
 def tools(command: str, *args: str) -> str:
-    return subprocess.run([*command.split(), *args], check=True, capture_output=True,
-                          text=True).stdout
+    return subprocess.run([*command.split(), *args], input="unique", check=True,
+                          capture_output=True, text=True).stdout
 
 
 class TpmFaults(BinaryTest):
@@ -58,7 +60,8 @@ class TpmFaults(BinaryTest):
         rows = [(command, when(code, RETRY, times=6), b"") for command, code in
                 (("seal", CREATE), ("seal", FLUSH), ("unseal", ECDH_ZGEN))]
         rows += [("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
-                 ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n")]
+                 ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n"),
+                 ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]
@@ -85,8 +88,9 @@ class TpmFaults(BinaryTest):
         # SIGALRM is the 30-second time-out ringing early: its line and status 1.
         timeout = line("unsealing failed: the TPM did not answer within 30 seconds")
         for command, code, signum, outcome in [
-                ("seal", CREATE_PRIMARY, signal.SIGINT, None), ("seal", CREATE, signal.SIGTERM, None),
-                ("unseal", LOAD, signal.SIGHUP, None), ("unseal", ECDH_ZGEN, signal.SIGTERM, None),
+                ("seal", CREATE_PRIMARY, signal.SIGINT, None),
+                ("seal", CREATE, signal.SIGTERM, None), ("unseal", LOAD, signal.SIGHUP, None),
+                ("unseal", ECDH_ZGEN, signal.SIGTERM, None),
                 ("unseal", ECDH_ZGEN, signal.SIGALRM, (b"", timeout, 1)),
                 ("available", GET_CAPABILITY, signal.SIGALRM, (b"", b"", 1))]:
             with self.subTest(command, code=hex(code), signal=signum.name):
@@ -135,18 +139,19 @@ class TpmFaults(BinaryTest):
         records, password = [(self.stdin["unseal"], self.key)], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),
-                                         (None, "secret"), ("srk", "secret"), ("rsa", "secret")]:
+                                         (None, "secret"), ("srk", "secret"), ("rsa", "secret"),
+                                         ("srk-other", "")]:
             with self.subTest(persistent=persistent, password=new_password):
                 if "0x81000001" in tools("tpm2_getcap handles-persistent"):
                     tools("tpm2_evictcontrol -C o -c 0x81000001 -P", password)
                 tools("tpm2_changeauth -c o -p", password, new_password)
-                password = new_password
+                password, parent = new_password, (persistent or "").startswith("srk")
                 if persistent:
                     tools(f"tpm2_createprimary -C o -g sha256 {PERSISTENT[persistent]} -c",
                           context, "-P", password)
                     tools("tpm2_evictcontrol -C o 0x81000001 -c", context, "-P", password)
                     tools("tpm2_flushcontext -t")
-                usable, key = persistent == "srk" or not password, os.urandom(16)
+                usable, key = parent or not password, os.urandom(16)
                 self.assertEqual(run("available").status, 0 if usable else 1)
                 result = self.run_with(None, "seal", base64.b64encode(key))
                 if not usable:
@@ -154,10 +159,15 @@ class TpmFaults(BinaryTest):
                     self.assert_fails(run("unseal", stdin=self.stdin["unseal"]),
                                       "unsealing failed: " + OWNER_PASSWORD)
                     continue
-                self.assertEqual(result.status, 0)
+                # Only a persisted storage key of the right form spares the seal a CreatePrimary.
+                self.assertEqual((result.status, CREATE_PRIMARY in self.proxy.codes),
+                                 (0, not parent))
                 records.append((result.stdout, key))
                 for sealed, key in records:
                     self.unseal_to(sealed, key)
-                # Since the seal: only a persisted storage key of the right form spares it.
-                self.assertEqual(CREATE_PRIMARY in self.proxy.codes, persistent != "srk")
+                if parent:  # one Load; a refusal other than integrity is final: no second parent
+                    self.assertEqual(self.run_with(None, "unseal", result.stdout).status, 0)
+                    self.assertEqual(self.proxy.codes.count(LOAD), 1)
+                    self.assertEqual(self.run_with(when(LOAD, FAILURE, times=1), "unseal",
+                                                   result.stdout).status, 1)
                 self.assert_nothing_loaded()

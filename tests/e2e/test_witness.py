@@ -106,8 +106,8 @@ class Witness(BinaryTest):
         text = b64(self.key).encode()
         needles = {"key": self.key, "key text": text, "canary": CANARY.encode()}
         unsealing = needles | {"Z": self.secret, "wrapping key": self.wrapping_key}
-        for command, stdin, wanted, stdout in [
-                ("seal", text, needles, "/dev/null"), ("unseal", self.sealed, unsealing, "/dev/null"),
-                ("unseal", self.sealed, unsealing, "/dev/full")]:
+        for command, stdin, wanted, stdout in [("seal", text, needles, "/dev/null"),
+                                               ("unseal", self.sealed, unsealing, "/dev/null"),
+                                               ("unseal", self.sealed, unsealing, "/dev/full")]:
             with self.subTest(command, stdout=stdout):
                 self.assertEqual(secrets_left(command, stdin, wanted, stdout), ["canary"])

@@ -7,13 +7,23 @@
 
 #include "enclave/enclave_error.h"
 #include "enclave/key_templates.h"
-#include "support/hex.h"
 
 namespace enclave {
 namespace {
 
-using testing_support::hex;
-using testing_support::unhex;
+crypto::Bytes unhex(const std::string& hex) {
+  crypto::Bytes bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+std::string hex(crypto::ByteView bytes) {
+  std::string text;
+  for (std::uint8_t b : bytes) text += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+  return text;
+}
 
 const std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
 const std::string gy = "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5";

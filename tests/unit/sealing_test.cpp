@@ -25,18 +25,6 @@ Members read(std::string_view json) { return members(fromJson(crypto::bytesOf(js
 const Sealed abc{"a", "b", "c"};
 const std::string abcJson = R"({"enclave":"a","ephemeral":"b","box":"c"})";
 
-TEST(SealedJson, WritesCompactJsonAsOneBase64LineAndReadsItBack) {
-  EXPECT_EQ(toJson(abc), abcJson);
-  const Sealed record{"AAEC/w+=", std::string(88, 'B'), "x\"\\/\u00e9\n"};
-  EXPECT_EQ(read(toJson(record)), members(record));
-  const std::string text = writeSealedKeyText(record);
-  EXPECT_EQ(members(readSealedKeyText(text)), members(record));
-  // The front end trims the ends; what is left must be exactly one base64 line.
-  for (const char* blank : {" ", "\n", "\r\n"}) {
-    EXPECT_FALSE(readSealedKeyText(text.substr(0, 20) + blank + text.substr(20)));
-  }
-}
-
 TEST(SealedJson, ReadsOtherFormsOfTheRecordAndNothingElse) {
   const std::pair<std::string, Sealed> cases[] = {
       {" \t\r\n{ \"box\" :\"c\" ,\n\"ephemeral\"\t:\"b\",\"enclave\":\"a\"}\r\n", abc},

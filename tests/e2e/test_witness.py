@@ -4,7 +4,7 @@ wrapping key: a record the binary writes is opened by hand, one made by hand by 
 the shared secret Z known, a capture of the TPM bus and a search of the binary's memory at its
 last instruction (gdb, at exit_group) show that neither Z nor the wrapping key leaks."""
 
-import ast, os, pathlib, subprocess, tempfile, textwrap
+import os, pathlib, subprocess, tempfile, textwrap
 
 from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.asymmetric import ec
@@ -18,24 +18,6 @@ from tpm_proxy import TpmProxy
 
 X962, SPKI = (Encoding.X962, PublicFormat.UncompressedPoint), PublicFormat.SubjectPublicKeyInfo
 CANARY = os.urandom(16).hex()  # in the environment: found, it shows the search sees the memory
-# Runs inside gdb, CFG set: stops the binary at its last system call and searches its memory.
-GDB_SCRIPT = r"""
-import gdb
-for command in ["set pagination off", "catch syscall exit_group",
-                "run %s < %s > %s 2>/dev/null" % (CFG["args"], CFG["stdin"], CFG["stdout"])]:
-    gdb.execute(command)
-found = set()
-for line in open("/proc/%d/maps" % gdb.selected_inferior().pid):
-    (start, end), rights = (int(x, 16) for x in line.split()[0].split("-")), line.split()[1]
-    if "w" in rights and not line.rstrip().endswith(("[vvar]", "[vsyscall]")):
-        memory = bytes(gdb.selected_inferior().read_memory(start, end - start))
-        # From byte 16: a freed block's first 16 bytes hold the allocator's links.
-        found |= {name for name, needle in CFG["needles"].items() if needle[16:] in memory}
-print("FOUND %r" % sorted(found))
-gdb.execute("kill")
-"""
-
-
 def openssl(command: str, *args, stdin: bytes = b"") -> bytes:
     return subprocess.run(["openssl", command, "-provider", "tpm2", "-provider", "default", *args],
                           input=stdin, stdout=subprocess.PIPE, check=True, timeout=60).stdout
@@ -47,18 +29,16 @@ def wrapping_key(secret: bytes, enclave_point: bytes, ephemeral_point: bytes) ->
 
 
 def secrets_left(command, stdin: bytes, needles: dict, stdout="/dev/null") -> list:
-    """The names of the needles (name: bytes) found in the binary's memory at exit."""
-    with tempfile.NamedTemporaryFile() as file:
-        file.write(stdin)
-        file.flush()
-        cfg = dict(args=command, stdin=file.name, stdout=stdout, needles=needles)
-        gdb = subprocess.run(["gdb", "-nx", "-batch", "-ex", f"python CFG = {cfg!r}; exec("
-                              f"{GDB_SCRIPT!r})", BIN], capture_output=True, text=True,
-                             env=os.environ | {"MORVANE_CANARY": CANARY})
-    found = [line for line in gdb.stdout.splitlines() if line.startswith("FOUND ")]
-    if not found:
-        raise RuntimeError("gdb did not reach the search:\n" + gdb.stdout + gdb.stderr)
-    return ast.literal_eval(found[-1][6:])
+    """The names of the needles (name: bytes) in the binary's memory at its last system call."""
+    with tempfile.TemporaryDirectory() as tmp:
+        pathlib.Path(tmp, "in").write_bytes(stdin)
+        subprocess.run(["gdb", "-nx", "-batch", "-ex", "set use-coredump-filter off", "-ex",
+                        "catch syscall exit_group", "-ex", f"run {command} < {tmp}/in > {stdout}",
+                        "-ex", f"gcore {tmp}/core", "-ex", "kill", BIN], capture_output=True,
+                       env=os.environ | {"MORVANE_CANARY": CANARY}, check=True)
+        memory = pathlib.Path(tmp, "core").read_bytes()
+    # From byte 16: a freed block's first 16 bytes hold the allocator's links.
+    return sorted(name for name, needle in needles.items() if needle[16:] in memory)
 
 
 class Witness(BinaryTest):

@@ -6,8 +6,7 @@
 //   reader takes exactly what the library's own tree holds as a record;
 // - the key file: what it accepts is the canonical DER of what it returns, except that the
 //   emptyAuth byte may read 0x01 in place of 0xFF;
-// - trimming: it stays inside the text, leaves nothing trimmable at either end, and removes
-//   only trimmable characters.
+// - trimming: it stays inside the text, leaves nothing trimmable, removes only trimmable text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

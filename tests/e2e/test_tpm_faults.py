@@ -1,7 +1,6 @@
-"""A TPM that misbehaves, through the real binary: tpm_proxy stands where the binary looks for
-its TPM and corrupts, loses, stalls or refuses commands. Whatever the TPM does, the binary prints
-no record that does not unseal and leaves no object loaded in a TPM without a resource manager.
-tpm2-tools reach the swtpm through the proxy too, with no fault set."""
+"""A TPM that misbehaves (tpm_proxy corrupts, loses, stalls or refuses commands): whatever it does,
+the binary prints no record that does not unseal, and leaves no object loaded in a TPM without a
+resource manager. tpm2-tools reach the swtpm through the proxy too, with no fault set."""
 
 import base64, ctypes, itertools, os, signal, subprocess, tempfile, time, unittest
 

@@ -1,8 +1,7 @@
-"""Outside witnesses. The OpenSSL tpm2 provider (ECDH inside the TPM) and python3-cryptography
-(P-256, HKDF-SHA-256, AES-256-GCM) are the only independent check of the record format and the
-wrapping key: a record the binary writes is opened by hand, one made by hand by the binary. With
-the shared secret Z known, a capture of the TPM bus and a search of the binary's memory at its
-last instruction (gdb, at exit_group) show that neither Z nor the wrapping key leaks."""
+"""Outside witnesses: the OpenSSL tpm2 provider and python3-cryptography, the only independent
+check of the record format and the wrapping key, open a record the binary writes and make one it
+opens. With the shared secret Z known, a capture of the TPM bus and a search of the binary's memory
+at exit show that neither Z nor the wrapping key leaks."""
 
 import os, pathlib, subprocess, tempfile, textwrap
 

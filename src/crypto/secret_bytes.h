@@ -16,8 +16,10 @@
 
 namespace crypto {
 
+// For bytes and characters only, so an allocation's size in elements is its size in bytes.
 template <class T>
 struct WipingAllocator {
+  static_assert(sizeof(T) == 1);
   using value_type = T;
 
   WipingAllocator() noexcept = default;
@@ -26,13 +28,10 @@ struct WipingAllocator {
 
   T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
   void deallocate(T* p, std::size_t n) noexcept {
-    OPENSSL_cleanse(p, n * sizeof(T));
+    OPENSSL_cleanse(p, n);
     std::allocator<T>{}.deallocate(p, n);
   }
-  template <class U>
-  bool operator==(const WipingAllocator<U>&) const noexcept {
-    return true;
-  }
+  bool operator==(const WipingAllocator&) const noexcept = default;  // stateless
 };
 
 using Bytes = std::vector<std::uint8_t>;

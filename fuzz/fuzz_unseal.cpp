@@ -2,16 +2,12 @@
 // One record is sealed at start; each input damages the bytes of one member by (position, XOR)
 // triples, a last odd byte cutting the member short. Unseal must then give back the sealed key or
 // fail with one of its own errors: never a crash, never another key.
-#include <openssl/ec.h>
-#include <openssl/obj_mac.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "crypto/crypto_error.h"
-#include "crypto/ossl.h"
 #include "enclave/enclave_error.h"
 #include "enclave/key_file.h"
 #include "enclave/key_templates.h"
@@ -24,19 +20,24 @@ namespace {
 
 using crypto::P256::KeyAgreement::PublicKey;
 
-// The stand-in's one key has the private scalar 1: its point is the generator, and the secret it
-// shares with a peer is the peer's own x. Its blob is read by the tool's key file reader, so the
-// reader's and the template's refusals run; a blob of another point is another TPM's key.
+// The stand-in's one key is a software key. Its blob is a key file holding the key's point, read
+// by the tool's own reader, so the reader's and the template's refusals run; a blob of another
+// point is another TPM's key, as a TPM refuses a private part that does not match.
+const crypto::P256::KeyAgreement::PrivateKey chip;
+
 class StandInKey final : public sealing::EnclaveKey {
  public:
   explicit StandInKey(crypto::ByteView blob)
       : blob_(blob.begin(), blob.end()),
-        publicKey_(enclave::enclavePublicKey(enclave::decodeKeyFile(blob).publicArea.publicArea)) {}
+        publicKey_(enclave::enclavePublicKey(enclave::decodeKeyFile(blob).publicArea.publicArea)) {
+    if (publicKey_.x963Representation() != chip.publicKey().x963Representation()) {
+      throw enclave::EnclaveError(std::string(enclave::foreignKey));
+    }
+  }
   const PublicKey& publicKey() const override { return publicKey_; }
   crypto::Bytes dataRepresentation() const override { return blob_; }
   crypto::SharedSecret sharedSecretFromKeyAgreement(const PublicKey& peer) override {
-    const auto& x963 = peer.x963Representation();
-    return crypto::SharedSecret(crypto::SecretBytes(x963.begin() + 1, x963.begin() + 33));
+    return chip.sharedSecretFromKeyAgreement(peer);
   }
 
  private:
@@ -44,27 +45,15 @@ class StandInKey final : public sealing::EnclaveKey {
   PublicKey publicKey_;
 };
 
-crypto::Bytes generatorBlob() {
-  const crypto::ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
-  std::array<std::uint8_t, PublicKey::x963Size> g{};
-  EC_POINT_point2oct(group.get(), EC_GROUP_get0_generator(group.get()),
-                     POINT_CONVERSION_UNCOMPRESSED, g.data(), g.size(), nullptr);
+std::unique_ptr<sealing::EnclaveKey> create() {
   enclave::KeyFile file{enclave::enclaveKeyTemplate(), {}};
-  file.publicArea.publicArea.unique.ecc = enclave::fromX963(g);
+  file.publicArea.publicArea.unique.ecc = enclave::fromX963(chip.publicKey().x963Representation());
   file.privateArea.size = 1;
-  return enclave::encodeKeyFile(file);
+  return std::make_unique<StandInKey>(enclave::encodeKeyFile(file));
 }
 
-const crypto::Bytes blob = generatorBlob();
-const sealing::KeyService standIn{[] { return std::make_unique<StandInKey>(blob); },
-                                  [](crypto::ByteView other) {
-                                    auto key = std::make_unique<StandInKey>(other);
-                                    if (key->publicKey().x963Representation() !=
-                                        StandInKey(blob).publicKey().x963Representation()) {
-                                      throw enclave::EnclaveError(std::string(enclave::foreignKey));
-                                    }
-                                    return key;
-                                  }};
+const sealing::KeyService standIn{
+    create, [](crypto::ByteView blob) { return std::make_unique<StandInKey>(blob); }};
 
 const crypto::SecretBytes key(40, 0x5A);
 sealing::Sealed sealed;

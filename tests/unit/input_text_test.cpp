@@ -1,9 +1,12 @@
-#include "cli/text.h"
-
+// Standard input's texts: trimming, and the JSON reader at a depth the fuzz oracle cannot build
+// (fuzz/fuzz_parsers.cpp judges the reader's other forms and refusals, over fuzz/corpus seeds).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
+
+#include "cli/text.h"
+#include "sealing/sealed.h"
 
 namespace {
 
@@ -31,6 +34,16 @@ TEST(Trim, RemovesTheTwentyFiveWhiteSpaceCodePointsAtBothEndsOnly) {
   int count = 0;
   for (char32_t c = 0; c <= 0x10FFFF; ++c) count += cli::isTrimmed(c) ? 1 : 0;
   EXPECT_EQ(count, 25);
+}
+
+// Nesting this deep overflowed the stack of a parser that builds a tree.
+TEST(SealedJson, ReadsPastDeeplyNestedOtherMembers) {
+  const std::size_t depth = 1'000'000;
+  const std::string json = R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') +
+                           R"(,"enclave":"a","ephemeral":"b","box":"c"})";
+  const auto sealed = sealing::fromJson(crypto::bytesOf(json));
+  ASSERT_TRUE(sealed);
+  EXPECT_EQ(sealed->enclave + sealed->ephemeral + sealed->box, "abc");
 }
 
 }  // namespace

@@ -52,14 +52,6 @@ void base64(crypto::ByteView bytes, std::string_view input) {
   }
 }
 
-void checkRoundTrip(const std::optional<sealing::Sealed>& sealed) {
-  if (!sealed) return;
-  const std::string json = sealing::toJson(*sealed);
-  const auto read = sealing::fromJson(crypto::bytesOf(json));
-  const auto again = sealing::readSealedKeyText(sealing::writeSealedKeyText(*sealed));
-  check(read && again && sealing::toJson(*read) == json && sealing::toJson(*again) == json);
-}
-
 // What the reader must make of a JSON text, from the library's own tree (the reader works from
 // parse events): a top-level object whose last "enclave", "ephemeral" and "box" members are all
 // strings; with no NUL byte, where the library would end the text, and no byte order mark in
@@ -79,10 +71,13 @@ std::optional<std::string> expected(crypto::ByteView json) {
 }
 
 void sealedText(crypto::ByteView bytes, std::string_view text) {
-  checkRoundTrip(sealing::readSealedKeyText(text));
   const auto sealed = sealing::fromJson(bytes);
-  checkRoundTrip(sealed);
   check((sealed ? std::optional(sealing::toJson(*sealed)) : std::nullopt) == expected(bytes));
+  for (const auto& record : {sealed, sealing::readSealedKeyText(text)}) {
+    if (!record) continue;
+    const auto again = sealing::readSealedKeyText(sealing::writeSealedKeyText(*record));
+    check(again && sealing::toJson(*again) == sealing::toJson(*record));
+  }
 }
 
 void keyFile(crypto::ByteView input) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -90,7 +91,10 @@ Object::Object(Tpm& tpm, ESYS_TR handle, IsOurs isOurs) noexcept
 
 void Object::reset() noexcept {
   if (handle_ != ESYS_TR_NONE) {
-    tpm_->flush(tpmHandle_, std::exchange(handle_, ESYS_TR_NONE), isOurs_);
+    // On a failure path the handle may be what went wrong: damaged on its way to us, it can name
+    // another program's object, so it is flushed only if it holds ours.
+    tpm_->flush(tpmHandle_, std::exchange(handle_, ESYS_TR_NONE), isOurs_,
+                std::uncaught_exceptions() > 0);
   }
   hold_.reset();  // after the flush: a held signal may end the run here
 }
@@ -165,15 +169,32 @@ class Tpm::Sapi {
   bool ready_ = false;
 };
 
-void Tpm::flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs) noexcept {
-  TSS2_RC rc = TSS2_RC_SUCCESS;
+bool Tpm::holdsOurs(Sapi& sys, TPM2_HANDLE handle, const IsOurs& isOurs) {
+  TPM2B_PUBLIC publicArea{};
+  TPM2B_NAME name{};
+  TPM2B_NAME qualifiedName{};
+  return call([&] {
+           return Tss2_Sys_ReadPublic(sys.get(), handle, nullptr, &publicArea, &name,
+                                      &qualifiedName, nullptr);
+         }) == TSS2_RC_SUCCESS &&
+         isOurs(publicArea.publicArea);
+}
+
+void Tpm::flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs,
+                bool onlyIfOurs) noexcept {
+  bool lost = false;
   try {
     Sapi sys(context_->tap().context());
-    if (sys) rc = call([&] { return Tss2_Sys_FlushContext(sys.get(), tpmHandle); });
+    if (sys) {
+      lost = onlyIfOurs && !holdsOurs(sys, tpmHandle, isOurs);
+      const TSS2_RC rc = lost ? TSS2_RC_SUCCESS
+                              : call([&] { return Tss2_Sys_FlushContext(sys.get(), tpmHandle); });
+      lost = lost || isFormatOne(rc, TPM2_RC_HANDLE) || isFormatOne(rc, TPM2_RC_VALUE);
+    }
   } catch (...) {
     // Nothing to report it to: the run is ending or already failing.
   }
-  if (isFormatOne(rc, TPM2_RC_HANDLE) || isFormatOne(rc, TPM2_RC_VALUE)) flushLost(isOurs);
+  if (lost) flushLost(isOurs);
   Esys_TR_Close(esys(), &handle);
 }
 
@@ -191,14 +212,7 @@ void Tpm::flushLost(const IsOurs& isOurs) noexcept {
     }
     for (UINT32 i = 0; i < loaded.data.handles.count; ++i) {
       const TPM2_HANDLE handle = loaded.data.handles.handle[i];
-      TPM2B_PUBLIC publicArea{};
-      TPM2B_NAME name{};
-      TPM2B_NAME qualifiedName{};
-      if (call([&] {
-            return Tss2_Sys_ReadPublic(sys.get(), handle, nullptr, &publicArea, &name,
-                                       &qualifiedName, nullptr);
-          }) == TSS2_RC_SUCCESS &&
-          isOurs(publicArea.publicArea)) {
+      if (holdsOurs(sys, handle, isOurs)) {
         call([&] { return Tss2_Sys_FlushContext(sys.get(), handle); });
       }
     }

@@ -88,8 +88,9 @@ class Tpm {
   // Flushes an object by its TPM handle, through a SAPI context of its own and the retry path:
   // once ESYS has refused an answer it may refuse every later command, yet what the TPM holds
   // for us must still go. If the TPM knows no such object (a handle damaged on its way to us),
-  // flushes every transient object whose public area isOurs names. Closes the ESYS record too.
-  void flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs) noexcept;
+  // flushes every transient object whose public area isOurs names. onlyIfOurs: first checks that
+  // the handle holds such an object, and searches for ours if not. Closes the ESYS record too.
+  void flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs, bool onlyIfOurs) noexcept;
 
   static constexpr unsigned commandTimeoutSeconds = 30;
 
@@ -98,6 +99,7 @@ class Tpm {
   explicit Tpm(std::unique_ptr<esys::Context> context) noexcept;
   bool ownerHasPassword();
   void flushLost(const IsOurs& isOurs) noexcept;
+  bool holdsOurs(Sapi& sys, TPM2_HANDLE handle, const IsOurs& isOurs);
   std::unique_ptr<esys::Context> context_;
   bool platformKeyLookedUp_ = false;
   ESYS_TR platformKey_ = ESYS_TR_NONE;

@@ -78,6 +78,9 @@ class Cli(BinaryTest):
                 self.assertEqual((list(record), len(record["ephemeral"]), ephemeral[0], len(box)),
                                  (["enclave", "ephemeral", "box"], 88, 4, size + 28))
                 self.unseal_to(sealed, key)
+        # Blanks and line breaks around either text are not part of it.
+        sealed = run("seal", stdin=b" \t" + base64.b64encode(self.key) + "\r\n\u2028".encode())
+        self.unseal_to("\u00a0\r\n".encode() + sealed.stdout + b" ", self.key)
         self.unseal_to(run("seal", stdin=" \r\n\u00a0".encode()).stdout, b"")
         other = record_from_text(self.seal_key(self.key))
         self.assertFalse([m for m in other if other[m] == self.record[m]], "two seals share")

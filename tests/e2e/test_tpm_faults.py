@@ -91,12 +91,14 @@ class TpmFaults(BinaryTest):
 
     def test_signal_while_an_object_is_loaded(self):
         # SIGALRM is the 30-second time-out ringing early: its line and status 1.
-        timeout = line("unsealing failed: the TPM did not answer within 30 seconds")
+        def timeout(command):
+            return line(f"{command}ing failed: the TPM did not answer within 30 seconds")
         for command, code, signum, outcome in [
                 ("seal", CREATE_PRIMARY, signal.SIGINT, None),
                 ("seal", CREATE, signal.SIGTERM, None), ("unseal", LOAD, signal.SIGHUP, None),
                 ("unseal", ECDH_ZGEN, signal.SIGTERM, None),
-                ("unseal", ECDH_ZGEN, signal.SIGALRM, (b"", timeout, 1)),
+                ("seal", CREATE, signal.SIGALRM, (b"", timeout("seal"), 1)),
+                ("unseal", ECDH_ZGEN, signal.SIGALRM, (b"", timeout("unseal"), 1)),
                 ("available", GET_CAPABILITY, signal.SIGALRM, (b"", b"", 1))]:
             with self.subTest(command, code=hex(code), signal=signum.name):
                 self.proxy.stalled.clear(), self.proxy.released.clear()

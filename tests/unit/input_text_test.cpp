@@ -29,6 +29,9 @@ TEST(Trim, RemovesTheTwentyFiveWhiteSpaceCodePointsAtBothEndsOnly) {
       {"\xC0\x8AQ\xE0\x80\x8A", "\xC0\x8AQ\xE0\x80\x8A"},
       {"\x80\xC2\x85Q\xC2\x85\x80", "\x80\xC2\x85Q\xC2\x85\x80"},
       {"\nQ\x80\x80\x80\x80\n", "Q\x80\x80\x80\x80"},
+      // Latin-1 bytes of U+00A0 and U+0085, and a four-byte lead with U+2028's two continuations.
+      {"\xA0Q\x85", "\xA0Q\x85"},
+      {"\xF2\x80\xA8Q\xF2\x80\xA8", "\xF2\x80\xA8Q\xF2\x80\xA8"},
   };
   for (const auto& [text, kept] : cases) EXPECT_EQ(cli::trimmed(text), kept) << text;
   int count = 0;

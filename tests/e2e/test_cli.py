@@ -153,11 +153,12 @@ class Cli(BinaryTest):
                               stdout=subprocess.PIPE) as proc:
             os.close(read_end)
             time.sleep(0.3)
-            attach = f"import ctypes; exit(ctypes.CDLL(None).ptrace(16, {proc.pid}, 0, 0) + 1)"
-            self.assertEqual(subprocess.run([*no_caps, "python3", "-c", attach]).returncode, 0)
+            seize = f"import ctypes; exit(ctypes.CDLL(None).ptrace(0x4206, {proc.pid}, 0, 0) + 1)"
+            traced = subprocess.run([*no_caps, "python3", "-c", seize]).returncode
             os.write(write_end, base64.b64encode(self.key))
             os.close(write_end)
             self.unseal_to(proc.communicate(timeout=60)[0], self.key)
+        self.assertEqual(traced, 0, "another process of the same user could trace it")
 
     @unittest.skipIf(SANITIZED, "AddressSanitizer reserves more address space than any limit")
     def test_no_memory(self):

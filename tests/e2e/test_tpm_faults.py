@@ -8,7 +8,7 @@ from harness import BIN, PIPE, QUICK, BinaryTest, SoftwareTpm, line, run
 from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, TpmProxy, cut, \
     flip, when
 
-RETRY, FAILURE, VALUE, GET_CAPABILITY = 0x922, 0x101, 0x084, 0x17A
+RETRY, FAILURE, VALUE, GET_CAPABILITY, RESMGR_TPM = 0x922, 0x101, 0x084, 0x17A, 0xC0000
 # A new port for every swtpm: one stopped with a connection open leaves its port in TIME_WAIT.
 PORTS = itertools.count(2331)
 OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it empty"
@@ -66,7 +66,9 @@ class TpmFaults(BinaryTest):
                 (("seal", CREATE), ("seal", FLUSH), ("unseal", ECDH_ZGEN))]
         rows += [("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
                  ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n"),
-                 ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n")]
+                 ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n"),
+                 # A resource manager answering in the TPM's place, in its own layer.
+                 ("seal", when(CREATE, RESMGR_TPM | 0x100), b"the TPM has not been started\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]

@@ -61,12 +61,16 @@ TEST(KeyFile, RoundTripsInCanonicalDerAndRejectsAnythingElse) {
   for (std::size_t n = 0; n < valid.size(); n += 2) {
     EXPECT_THROW(decodeKeyFile(unhex(valid.substr(0, n))), EnclaveError) << n / 2 << " bytes";
   }
-  // A TPM's private blob a little larger than swtpm's takes the 0x82 length form, both ways.
-  KeyFile large = file;
-  large.privateArea.size = 300;
-  const crypto::Bytes der = encodeKeyFile(large);
-  EXPECT_EQ(hex(crypto::ByteView(der).first(4)), "3082019f");
-  EXPECT_EQ(hex(encodeKeyFile(decodeKeyFile(der))), hex(der));
+  // Private blobs whose OCTET STRING is 127, 128, 255, 256 and 302 bytes long, at each edge of
+  // DER's length forms; the reader refuses any form but the shortest.
+  for (const UINT16 size : {125, 126, 253, 254, 300}) {
+    KeyFile other = file;
+    other.privateArea.size = size;
+    const crypto::Bytes der = encodeKeyFile(other);
+    EXPECT_EQ(hex(encodeKeyFile(decodeKeyFile(der))), hex(der)) << size;
+  }
+  EXPECT_EQ(hex(crypto::ByteView(encodeKeyFile(KeyFile{file.publicArea, {300, {}}})).first(4)),
+            "3082019f");
 
   void (*const faults[])(TPMT_PUBLIC&) = {
       [](TPMT_PUBLIC& a) { a.type = TPM2_ALG_RSA; },

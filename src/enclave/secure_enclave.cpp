@@ -78,7 +78,8 @@ namespace P256::KeyAgreement {
 PrivateKey::PrivateKey(Tpm& tpm, const KeyFile& keyFile)
     : tpm_(&tpm), keyFile_(keyFile), publicKey_(enclavePublicKey(keyFile.publicArea.publicArea)) {}
 
-PrivateKey PrivateKey::create(Tpm& tpm) {
+PrivateKey PrivateKey::create() {
+  Tpm& tpm = Tpm::system();
   Object made;
   const ESYS_TR parent = parentFor(tpm, made, true);
   const TPM2B_SENSITIVE_CREATE sensitive{};
@@ -109,11 +110,6 @@ PrivateKey PrivateKey::create(Tpm& tpm) {
 
 PrivateKey::PrivateKey(crypto::ByteView dataRepresentation)
     : PrivateKey(Tpm::system(), decodeKeyFile(dataRepresentation)) {
-  loaded_ = load();
-}
-
-PrivateKey::PrivateKey(crypto::ByteView dataRepresentation, Tpm& tpm)
-    : PrivateKey(tpm, decodeKeyFile(dataRepresentation)) {
   loaded_ = load();
 }
 

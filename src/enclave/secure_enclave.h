@@ -27,13 +27,12 @@ class PrivateKey {
   // A new key, made inside the TPM, and proven: the blob it will be known by is loaded back
   // into the TPM, which checks the private part against the public one, before it is returned.
   // Throws EnclaveError.
-  static PrivateKey create(Tpm& tpm = Tpm::system());
+  static PrivateKey create();
 
   // Restores a key from its blob: parses it strictly, then loads it once to prove it is this
-  // TPM's. Throws EnclaveError: malformedBlob, foreignKey, or a decoded TPM error. Without a
-  // Tpm, the blob is parsed before the system TPM is looked for.
+  // TPM's. Throws EnclaveError: malformedBlob, foreignKey, or a decoded TPM error. The blob is
+  // parsed before the system TPM is looked for.
   explicit PrivateKey(crypto::ByteView dataRepresentation);
-  PrivateKey(crypto::ByteView dataRepresentation, Tpm& tpm);
 
   // The blob: the TPM 2.0 Key File DER of this key.
   crypto::Bytes dataRepresentation() const;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -100,11 +101,6 @@ void Object::reset() noexcept {
 }
 
 Tpm::Tpm(std::unique_ptr<esys::Context> context) noexcept : context_(std::move(context)) {}
-
-Tpm::Tpm(const std::string& tctiNameConf) {
-  context_ = connect(tctiNameConf.c_str());
-  if (!context_) throw EnclaveError(std::string(noTpmFound));
-}
 
 Tpm& Tpm::system() {
   static std::unique_ptr<Tpm> tpm;

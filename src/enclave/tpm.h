@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "enclave/esys.h"
 #include "enclave/signal_hold.h"
@@ -53,10 +52,6 @@ class Object {
 
 class Tpm {
  public:
-  // Connects through exactly this TCTI name-conf (e.g. "swtpm:port=2331"); for tests.
-  // Throws EnclaveError noTpmFound if it cannot be reached.
-  explicit Tpm(const std::string& tctiNameConf);
-
   // The machine's TPM: the TSS's configured default TCTI, then /dev/tpmrm0, then /dev/tpm0 and
   // nothing else. Connects on first use; throws EnclaveError noTpmFound when none answers, or
   // the access text when /dev/tpmrm0 is there but closed to this user.

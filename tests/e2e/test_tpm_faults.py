@@ -8,7 +8,8 @@ from harness import BIN, PIPE, QUICK, BinaryTest, SoftwareTpm, line, run
 from tpm_proxy import CREATE, CREATE_PRIMARY, ECDH_ZGEN, FLUSH, LOAD, STARTUP, TpmProxy, cut, \
     flip, when
 
-RETRY, FAILURE, VALUE, GET_CAPABILITY, RESMGR_TPM = 0x922, 0x101, 0x084, 0x17A, 0xC0000
+RETRY, FAILURE, VALUE, CURVE, RESMGR_TPM = 0x922, 0x101, 0x084, 0x1A6, 0xC0000
+GET_CAPABILITY, TEST_PARMS = 0x17A, 0x18A
 # A new port for every swtpm: one stopped with a connection open leaves its port in TIME_WAIT.
 PORTS = itertools.count(2331)
 OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it empty"
@@ -67,6 +68,8 @@ class TpmFaults(BinaryTest):
         rows += [("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
                  ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n"),
                  ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n"),
+                 # A TPM without the curve or the cipher is no Secure Enclave.
+                 ("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
                  # A resource manager answering in the TPM's place, in its own layer.
                  ("seal", when(CREATE, RESMGR_TPM | 0x100), b"the TPM has not been started\n")]
         # Bits 16-47 are the size that frames the answer, not its content.

@@ -14,6 +14,7 @@ Result = collections.namedtuple("Result", "status stdout stderr stdin_read")
 def run(*args: str, stdin=b"", env=None, stdout=PIPE, stderr=PIPE, close=None, limit=None):
     """stdin: bytes or a file; close: a descriptor it starts without; limit: address space."""
     def prepare():
+        ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: no binary outlives a test
         if close is not None:
             os.close(close)
         if limit:

@@ -65,17 +65,26 @@ class RecordReader : public nlohmann::json_sax<Json> {
     return -1;
   }
 
-  // The top level must be an object; a wanted member must be a string.
+  // The top level must be an object; a wanted member must be a string, and of two members with
+  // the same name the last counts, so one of another kind stands until a later string replaces it.
   bool enter(bool isObject) {
-    if ((depth_ == 0 && !isObject) || (depth_ == 1 && member_ >= 0)) return false;
+    if (depth_ == 0 && !isObject) return false;
+    notAString();
+    member_ = -1;  // nothing inside is the member itself
     ++depth_;
     return true;
+  }
+  void notAString() {
+    if (depth_ == 1 && member_ >= 0) seen_[member_] = false;
   }
   bool leave() {
     --depth_;
     return true;
   }
-  bool scalar() const { return depth_ > 1 || (depth_ == 1 && member_ < 0); }
+  bool scalar() {
+    notAString();
+    return depth_ > 0;
+  }
 
   std::size_t depth_ = 0;
   int member_ = -1;

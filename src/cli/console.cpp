@@ -14,6 +14,8 @@ namespace cli {
 namespace {
 
 constexpr std::string_view prefix = "morvane-keyvault: ";
+// Linux gives EWOULDBLOCK the value of EAGAIN, so testing one tests both.
+static_assert(EAGAIN == EWOULDBLOCK);
 
 iovec part(std::string_view text) { return {const_cast<char*>(text.data()), text.size()}; }
 
@@ -30,7 +32,7 @@ bool writeAll(int fd, std::span<iovec> parts) {
     const ssize_t written = ::writev(fd, parts.data(), static_cast<int>(parts.size()));
     if (written < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (errno != EAGAIN) return false;
       await(fd, POLLOUT);
       continue;
     }
@@ -67,7 +69,7 @@ InputBuffer input() {
     const ssize_t got = ::read(STDIN_FILENO, room.data(), room.size());
     if (got < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) fail("cannot read standard input");
+      if (errno != EAGAIN) fail("cannot read standard input");
       await(STDIN_FILENO, POLLIN);
       continue;
     }

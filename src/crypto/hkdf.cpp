@@ -14,8 +14,6 @@ namespace crypto {
 
 namespace {
 
-constexpr std::size_t sha256Size = 32;
-
 // OpenSSL refuses an octet-string parameter whose pointer is null, even at length 0, yet an
 // empty salt or info is a valid HKDF input.
 OSSL_PARAM octets(const char* name, ByteView bytes) {
@@ -28,7 +26,6 @@ OSSL_PARAM octets(const char* name, ByteView bytes) {
 
 SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info,
                        std::size_t length) {
-  if (length > 255 * sha256Size) throwCryptoError(incorrectParameterSize);
   ossl::Kdf kdf(EVP_KDF_fetch(nullptr, OSSL_KDF_NAME_HKDF, nullptr));
   if (!kdf) throwLibraryError("HKDF fetch");
   ossl::KdfCtx ctx(EVP_KDF_CTX_new(kdf.get()));

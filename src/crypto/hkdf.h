@@ -7,7 +7,8 @@
 
 namespace crypto {
 
-// Extract-then-expand. Throws CryptoError only if OpenSSL fails (or length > 255 * 32).
+// Extract-then-expand. Throws CryptoError if OpenSSL fails, as it does for a length over
+// 255 * 32.
 SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info, std::size_t length);
 
 }  // namespace crypto

@@ -1,12 +1,4 @@
-// Every parser of untrusted input on the same arbitrary bytes, each judged by a property:
-// - base64: bytes survive encoding (whole or in three parts) and decoding; a text either reader
-//   accepts, and the same text with any other first character, is the one canonical text of its
-//   bytes; both readers agree;
-// - the sealed-key text and JSON: an accepted record survives a write and a read, and the JSON
-//   reader takes exactly what the library's own tree holds as a record;
-// - the key file: what it accepts is the canonical DER of what it returns, except that the
-//   emptyAuth byte may read 0x01 in place of 0xFF;
-// - trimming: it stays inside the text, leaves nothing trimmable, removes only trimmable text.
+// Every parser of untrusted input on the same arbitrary bytes, each judged by a property.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +19,9 @@ void check(bool property) {
   if (!property) std::abort();
 }
 
+// Bytes survive encoding, whole or in three parts, and decoding. A text either reader accepts is
+// its bytes' one canonical text, as is that text with any other first character (the 63 others
+// are refused or give another text); both readers agree.
 void base64(crypto::ByteView bytes, std::string_view input) {
   const std::string text = sealing::base64Encode(bytes);
   const std::size_t i = bytes.empty() ? 0 : bytes[0] % bytes.size(), j = (i + bytes.size()) / 2;
@@ -42,7 +37,6 @@ void base64(crypto::ByteView bytes, std::string_view input) {
   if (copy) {
     check(std::ranges::equal(*copy, crypto::bytesOf(inPlace).first(*size)) &&
           sealing::base64Encode(*copy) == input);
-    // Any other first character, the same way: the 63 others are refused or give another text.
     for (int c = 0; c < 256 && !input.empty(); ++c) {
       std::string other(input);
       other[0] = static_cast<char>(c);
@@ -70,6 +64,7 @@ std::optional<std::string> expected(crypto::ByteView json) {
   return record.dump();
 }
 
+// The JSON reader takes what the tree holds; an accepted record survives a write and a read.
 void sealedText(crypto::ByteView bytes, std::string_view text) {
   const auto sealed = sealing::fromJson(bytes);
   check((sealed ? std::optional(sealing::toJson(*sealed)) : std::nullopt) == expected(bytes));
@@ -80,6 +75,7 @@ void sealedText(crypto::ByteView bytes, std::string_view text) {
   }
 }
 
+// What the reader accepts is the canonical DER of what it returns; emptyAuth may read 0x01.
 void keyFile(crypto::ByteView input) {
   crypto::Bytes encoded;
   try {
@@ -94,6 +90,7 @@ void keyFile(crypto::ByteView input) {
   }
 }
 
+// The result stays inside the text; nothing trimmable is left, only trimmable text removed.
 void trimming(std::string_view text) {
   const std::string_view kept = cli::trimmed(text);
   check(kept.data() >= text.data() && kept.data() + kept.size() <= text.data() + text.size());

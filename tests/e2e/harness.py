@@ -32,19 +32,18 @@ def line(message: str) -> bytes:
 
 
 class SoftwareTpm:
-    """A swtpm, started as a platform starts a chip at boot or not. Started again it keeps its
-    state (a power cycle); a new SoftwareTpm is another machine."""
+    """A swtpm, started as a platform starts a chip at boot. Started again it keeps its state (a
+    power cycle); a new SoftwareTpm is another machine."""
 
-    def __init__(self, state_dir="", port=2321, ctrl=2322, started=True, log_file=""):
+    def __init__(self, state_dir="", port=2321, ctrl=2322, log_file=""):
         self.state_dir = state_dir or tempfile.mkdtemp(dir=os.environ["MORVANE_TEST_TPM_DIR"])
         self.log = ["--log", f"file={log_file},level=20"] if log_file else []  # for scripts/bench
         self.port, self.ctrl = port, ctrl
-        self.flags = "not-need-init" + (",startup-clear" if started else "")
 
     def start(self) -> "SoftwareTpm":
         # PR_SET_PDEATHSIG: a swtpm must not outlive a crashed test run.
         self.proc = subprocess.Popen(
-            ["swtpm", "socket", "--tpm2", "--flags", self.flags, "--tpmstate",
+            ["swtpm", "socket", "--tpm2", "--flags", "not-need-init,startup-clear", "--tpmstate",
              f"dir={self.state_dir}", "--server", f"type=tcp,port={self.port},bindaddr=127.0.0.1",
              "--ctrl", f"type=tcp,port={self.ctrl},bindaddr=127.0.0.1", *self.log],
             stdin=subprocess.DEVNULL,

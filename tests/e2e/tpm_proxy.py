@@ -1,7 +1,7 @@
 """A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321)
 and relays each connection to a swtpm on tpm_port."""
 
-import socket, struct, threading
+import itertools, socket, struct, threading
 
 STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN, FLUSH = 0x144, 0x131, 0x153, 0x157, 0x154, 0x165
 
@@ -29,13 +29,8 @@ def cut(length: int):
 
 def when(code: int, action, times: int = 1 << 30):
     """A fault: action for the first `times` commands of that code."""
-    left = [times]
-
-    def fault(n: int, seen: int):
-        if seen == code and left[0] > 0:
-            left[0] -= 1
-            return action
-    return fault
+    seen = itertools.count()
+    return lambda n, command: action if command == code and next(seen) < times else None
 
 
 class TpmProxy:

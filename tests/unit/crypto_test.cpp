@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 
 #include <openssl/ecerr.h>
 #include <openssl/err.h>

@@ -224,9 +224,9 @@ ESYS_TR Tpm::platformStorageRootKey() {
     return Esys_TR_FromTPMPublic(esys(), platformStorageRootKeyHandle, ESYS_TR_NONE, ESYS_TR_NONE,
                                  ESYS_TR_NONE, &handle);
   });
-  if (tpmCode(rc) == TPM2_RC_INITIALIZE) throwTpmError("TPM2_ReadPublic", rc);
   platformKeyLookedUp_ = true;
-  if (rc != TSS2_RC_SUCCESS) return ESYS_TR_NONE;  // none there, the usual case
+  // None there, the usual case; a TPM not started refuses the next command the same way.
+  if (rc != TSS2_RC_SUCCESS) return ESYS_TR_NONE;
 
   // ESYS read the public area to make the handle; its record of it saves a second ReadPublic.
   const std::optional<TPMT_PUBLIC> publicArea = recordedPublicArea(esys(), handle);

@@ -19,11 +19,12 @@ static_assert(EAGAIN == EWOULDBLOCK);
 
 iovec part(std::string_view text) { return {const_cast<char*>(text.data()), text.size()}; }
 
-// Waits until fd is ready for events; a non-blocking descriptor said it would block.
+// Waits until fd is ready for events; a non-blocking descriptor said it would block. A failed
+// poll only brings the next attempt sooner. No call here fails with EINTR: the tool's one signal
+// handler exits, and Linux restarts these calls after a stop.
 void await(int fd, short events) {
   pollfd entry{fd, events, 0};
-  while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
-  }
+  poll(&entry, 1, -1);
 }
 
 // Writes every part whole, continuing partial writes; false if the descriptor refuses.
@@ -31,7 +32,6 @@ bool writeAll(int fd, std::span<iovec> parts) {
   while (!parts.empty()) {
     const ssize_t written = ::writev(fd, parts.data(), static_cast<int>(parts.size()));
     if (written < 0) {
-      if (errno == EINTR) continue;
       if (errno != EAGAIN) return false;
       await(fd, POLLOUT);
       continue;
@@ -68,7 +68,6 @@ InputBuffer input() {
     const std::span<char> room = buffer.spare(64 * 1024);
     const ssize_t got = ::read(STDIN_FILENO, room.data(), room.size());
     if (got < 0) {
-      if (errno == EINTR) continue;
       if (errno != EAGAIN) fail("cannot read standard input");
       await(STDIN_FILENO, POLLIN);
       continue;

@@ -12,8 +12,7 @@ TSS2_RC tpmCode(TSS2_RC rc) {
 }
 
 bool isFormatOne(TSS2_RC rc, TSS2_RC error) {
-  const TSS2_RC code = tpmCode(rc);
-  return (code & TPM2_RC_FMT1) != 0 && (code & (TPM2_RC_FMT1 | 0x3F)) == error;
+  return (tpmCode(rc) & (TPM2_RC_FMT1 | 0x3F)) == error;
 }
 
 void throwTpmError(std::string_view command, TSS2_RC rc) {

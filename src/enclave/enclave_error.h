@@ -32,7 +32,8 @@ inline constexpr std::string_view slotsFull =
 // other layers' codes (ESYS, TCTI) are returned as they are.
 TSS2_RC tpmCode(TSS2_RC rc);
 
-// True for a format-one code (which carries a handle, session or parameter number) of error.
+// True for a format-one code (which carries a handle, session or parameter number) of error, a
+// format-one code itself (TPM2_RC_FMT1 set).
 bool isFormatOne(TSS2_RC rc, TSS2_RC error);
 
 // Throws EnclaveError: the texts above for a TPM that was never started or has its slots full,

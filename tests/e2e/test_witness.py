@@ -17,6 +17,8 @@ from tpm_proxy import TpmProxy
 
 X962, SPKI = (Encoding.X962, PublicFormat.UncompressedPoint), PublicFormat.SubjectPublicKeyInfo
 CANARY = os.urandom(16).hex()  # in the environment: found, it shows the search sees the memory
+
+
 def openssl(command: str, *args, stdin: bytes = b"") -> bytes:
     return subprocess.run(["openssl", command, "-provider", "tpm2", "-provider", "default", *args],
                           input=stdin, stdout=subprocess.PIPE, check=True, timeout=60).stdout

@@ -2,7 +2,7 @@
 hostile caller. The mssim TCTI keeps its connection open, as /dev/tpmrm0 does, so one that lands on
 a closed descriptor 0-2 is caught; a stub acknowledges the simulator's platform port."""
 
-import base64, contextlib, fcntl, os, pathlib, shutil, socket, subprocess, tempfile, threading, time
+import base64, contextlib, os, pathlib, shutil, socket, subprocess, tempfile, threading, time
 import unittest
 
 from harness import BIN, SANITIZED, BinaryTest, SoftwareTpm, b64, line, \
@@ -121,11 +121,12 @@ class Cli(BinaryTest):
             ({"ephemeral": self.record["ephemeral"].removesuffix("=")}, "input"),
             ({"box": "-" + short_box[1:]}, "input")])
         # A TPM device this user may not open: a root without the capabilities that bypass modes.
-        no_access = subprocess.run(["unshare", "--mount", "sh", "-c", NO_ACCESS, BIN],
-                                   input=self.sealed, capture_output=True)
-        self.assertEqual(no_access.returncode, 1)
-        self.assertEqual(no_access.stdout + no_access.stderr, line(
-            "unsealing failed: no access to /dev/tpmrm0 (join the tss group)"))
+        # With stdin closed too, and no /dev/null to put in its place, it stops at once: status 1.
+        for closed, said in [("", line("unsealing failed: no access to /dev/tpmrm0 (join the tss "
+                                       "group)")), (" <&-", b"")]:
+            result = subprocess.run(["unshare", "--mount", "sh", "-c", NO_ACCESS + closed, BIN],
+                                    input=self.sealed, capture_output=True)
+            self.assertEqual((result.returncode, result.stdout + result.stderr), (1, said))
         with SoftwareTpm(ctrl=2330):
             self.check("unseal", [({}, "key was not made by this TPM, or the TPM was cleared")])
 
@@ -148,23 +149,26 @@ class Cli(BinaryTest):
             with self.subTest(command, **{k: str(v) for k, v in options.items()}):
                 self.assertEqual(run(command, stdin=stdin, env=self.mssim, **options)[:3],
                                  (1, b"", err))
-        read_end, write_end = os.pipe()  # a non-blocking stdin, written late
-        fcntl.fcntl(read_end, fcntl.F_SETFL, os.O_NONBLOCK)
-        # Without capabilities, as another process of the same user, nothing may trace it.
+        # Pipes that do not block: stdin written late, stdout smaller than the record, so it is
+        # written in parts. Without capabilities, as another process of the same user, nothing
+        # may trace it; and it may leave no core.
+        key, (in_r, in_w), (out_r, out_w) = os.urandom(1 << 20), os.pipe(), os.pipe()
+        os.set_blocking(in_r, False), os.set_blocking(out_w, False)
         no_caps = ["setpriv", "--bounding-set=-all", "--inh-caps=-all"]
-        with subprocess.Popen([*no_caps, BIN, "seal"], stdin=read_end,
-                              stdout=subprocess.PIPE) as proc:
-            os.close(read_end)
+        with subprocess.Popen([*no_caps, BIN, "seal"], stdin=in_r, stdout=out_w) as proc:
+            os.close(in_r), os.close(out_w)
             for _ in range(1000):  # waiting for input it sleeps: reading in a loop would spin
                 if (state := pathlib.Path(f"/proc/{proc.pid}/stat").read_text().split()[2]) == "S":
                     break
                 time.sleep(0.01)
+            limits = pathlib.Path(f"/proc/{proc.pid}/limits").read_text()
             seize = f"import ctypes; exit(ctypes.CDLL(None).ptrace(0x4206, {proc.pid}, 0, 0) + 1)"
             traced = subprocess.run([*no_caps, "python3", "-c", seize]).returncode
-            os.write(write_end, base64.b64encode(self.key))
-            os.close(write_end)
-            self.unseal_to(proc.communicate(timeout=60)[0], self.key)
+            os.write(in_w, base64.b64encode(key)), os.close(in_w)
+            with open(out_r, "rb") as out:
+                self.unseal_to(out.read(), key)
         self.assertEqual((state, traced), ("S", 0), "spins, or another process may trace it")
+        self.assertRegex(limits, r"Max core file size +0 +0 ")
 
     @unittest.skipIf(SANITIZED, "AddressSanitizer reserves more address space than any limit")
     def test_no_memory(self):

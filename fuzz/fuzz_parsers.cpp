@@ -46,10 +46,9 @@ void base64(crypto::ByteView bytes, std::string_view input) {
   }
 }
 
-// What the reader must make of a JSON text, from the library's own tree (the reader works from
-// parse events): a top-level object whose last "enclave", "ephemeral" and "box" members are all
-// strings; with no NUL byte, where the library would end the text, and no byte order mark in
-// front, which it would skip.
+// The record in a JSON text, from the library's own tree: a top-level object whose last "enclave",
+// "ephemeral" and "box" are all strings, with no NUL (where the library would end the text) and no
+// byte order mark (which it would skip).
 std::optional<std::string> expected(crypto::ByteView json) {
   if (json.size() >= 3 && json[0] == 0xEF && json[1] == 0xBB && json[2] == 0xBF) return {};
   if (std::ranges::find(json, 0) != json.end()) return {};

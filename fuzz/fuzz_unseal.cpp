@@ -1,7 +1,6 @@
 // Unseal's input path (members, key file, point, box) against a software stand-in for the TPM.
-// One record is sealed at start; each input damages the bytes of one member by (position, XOR)
-// triples, a last odd byte cutting the member short. Unseal must then give back the sealed key or
-// fail with one of its own errors: never a crash, never another key.
+// Each input damages one member of a record sealed at start by (position, XOR) triples, a last odd
+// byte cutting it short; unseal gives back the key or one of its own errors, never another key.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

@@ -53,6 +53,7 @@ class TpmFaults(BinaryTest):
         # Each row: a fault, and the end of stderr it gives (b"" success, None either).
         decode = ctypes.CDLL("libtss2-rc.so.0").Tss2_RC_Decode
         decode.restype, answers, step = ctypes.c_char_p, {}, 4 if QUICK else 1
+        not_started = b"the TPM has not been started\n"
         # Another program's key, which no flush of the binary's may touch.
         tools("tpm2_createprimary -C o -G ecc256:ecdsa -a fixedtpm|fixedparent|"
               "sensitivedataorigin|userwithauth|sign -c", self.tpm.state_dir + "/other.ctx")
@@ -65,15 +66,13 @@ class TpmFaults(BinaryTest):
                  ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n"),
                  # A TPM without the curve or the cipher is no Secure Enclave.
                  ("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
-                 # A TPM reset under the platform and not started since, and a resource
-                 # manager answering so in the TPM's place, in its own layer.
-                 ("seal", lambda n, code: INITIALIZE, b"the TPM has not been started\n"),
-                 ("unseal", lambda n, code: INITIALIZE, b"the TPM has not been started\n"),
-                 ("seal", when(CREATE, RESMGR_TPM | INITIALIZE), b"the TPM has not been started\n"),
-                 # Full object slots: waited for, then named.
-                 ("unseal", when(LOAD, OBJECT_MEMORY, times=3), b""), ("seal", when(
-                     CREATE_PRIMARY, OBJECT_MEMORY), b"the TPM has no free object slots; free them "
-                  b"with tpm2_flushcontext -t\n")]
+                 # A TPM reset under the platform and not started since, a resource manager
+                 # saying so in its own layer; full object slots, waited for, then named.
+                 ("seal", lambda n, code: INITIALIZE, not_started),
+                 ("unseal", lambda n, code: INITIALIZE, not_started),
+                 ("seal", when(CREATE, RESMGR_TPM | INITIALIZE), not_started),
+                 ("unseal", when(LOAD, OBJECT_MEMORY, times=3), b""),
+                 ("seal", when(CREATE_PRIMARY, OBJECT_MEMORY), b" tpm2_flushcontext -t\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]

@@ -1,7 +1,7 @@
 """A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321)
 and relays each connection to a swtpm on tpm_port."""
 
-import itertools, socket, struct, threading
+import contextlib, itertools, socket, struct, threading
 
 STARTUP, CREATE_PRIMARY, CREATE, LOAD, ECDH_ZGEN, FLUSH = 0x144, 0x131, 0x153, 0x157, 0x154, 0x165
 
@@ -46,12 +46,10 @@ class TpmProxy:
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self) -> None:
-        while True:
-            try:
+        with contextlib.suppress(OSError):  # closed
+            while True:
                 client, _ = self.server.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.relay, args=(client,), daemon=True).start()
+                threading.Thread(target=self.relay, args=(client,), daemon=True).start()
 
     def relay(self, client: socket.socket) -> None:
         with client, socket.create_connection(("127.0.0.1", self.tpm_port)) as tpm:

@@ -61,11 +61,11 @@ class TpmFaults(BinaryTest):
         self.run_with(lambda n, code: lambda answer: answers.setdefault(code, answer), "seal")
         rows = [(command, when(code, RETRY, times=6), b"") for command, code in
                 (("seal", CREATE), ("seal", FLUSH), ("unseal", ECDH_ZGEN))]
-        rows += [("seal", when(CREATE, FAILURE), decode(FAILURE) + b"\n"),
-                 ("unseal", when(ECDH_ZGEN, FAILURE), decode(FAILURE) + b"\n"),
-                 ("unseal", when(LOAD, VALUE), decode(VALUE) + b"\n"),
-                 # A TPM without the curve or the cipher is no Secure Enclave.
-                 ("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
+        rows += [(command, when(code, rc), b"ing failed: TPM2_%s failed: %s\n" % (name, decode(rc)))
+                 for command, code, name, rc in [("seal", CREATE, b"Create", FAILURE), ("unseal",
+                     ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE)]]
+        # A TPM without the curve or the cipher is no Secure Enclave.
+        rows += [("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
                  # A TPM reset under the platform and not started since, a resource manager
                  # saying so in its own layer; full object slots, waited for, then named.
                  ("seal", lambda n, code: INITIALIZE, not_started),

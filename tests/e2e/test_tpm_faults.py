@@ -36,7 +36,7 @@ class TpmFaults(BinaryTest):
         self.stdin = {"seal": base64.b64encode(self.key), "unseal": self.seal_key(self.key)}
 
     def run_with(self, fault, command: str, stdin: bytes = b""):
-        self.proxy.codes.clear()
+        self.proxy.codes.clear(), self.proxy.refused.clear()
         self.proxy.fault = fault
         result = run(command, stdin=stdin or self.stdin.get(command, b""))
         self.proxy.fault = None
@@ -85,6 +85,8 @@ class TpmFaults(BinaryTest):
             with self.subTest(command, row=row):
                 status, out, err, _ = self.run_with(fault, command)
                 self.assertNotIn(STARTUP, self.proxy.codes)  # the platform starts a TPM, not it
+                if self.proxy.refused:  # a clean refusal loaded nothing: no search for objects
+                    self.assertNotIn(GET_CAPABILITY, self.proxy.codes[self.proxy.refused[0]:])
                 if outcome is not None:
                     self.assertEqual((status, err.endswith(outcome)), (1 if outcome else 0, True))
                 if status == 0:  # a printed record must open, with no fault

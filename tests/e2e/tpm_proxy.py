@@ -37,11 +37,11 @@ class TpmProxy:
     """fault(n, code) gives what to do with the n-th command (from 0): None relays it; an int
     answers that response code; a function relays it and hands back function(answer); "stall"
     holds the answer until `released` is set; "drop" closes the connection. `codes` lists the
-    commands seen, `wire` holds every byte relayed."""
+    commands seen, `refused` where those answered with a code are, `wire` every byte relayed."""
 
     def __init__(self, tpm_port: int):
-        self.tpm_port, self.codes, self.wire, self.fault = tpm_port, [], bytearray(), None
-        self.stalled, self.released = threading.Event(), threading.Event()
+        self.tpm_port, self.codes, self.refused, self.wire = tpm_port, [], [], bytearray()
+        self.stalled, self.released, self.fault = threading.Event(), threading.Event(), None
         self.server = socket.create_server(("127.0.0.1", 2321))
         threading.Thread(target=self.serve, daemon=True).start()
 
@@ -61,6 +61,7 @@ class TpmProxy:
                     if action == "drop":
                         return
                     if isinstance(action, int):
+                        self.refused.append(len(self.codes) - 1)
                         client.sendall(struct.pack(">HII", 0x8001, 10, action))
                         continue
                     tpm.sendall(command)

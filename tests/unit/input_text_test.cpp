@@ -41,8 +41,7 @@ TEST(Trim, RemovesTheTwentyFiveWhiteSpaceCodePointsAtBothEndsOnly) {
 
 // Nesting this deep overflowed the stack of a parser that builds a tree.
 TEST(SealedJson, ReadsPastDeeplyNestedOtherMembers) {
-  const std::size_t depth = 1'000'000;
-  const std::string json = R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') +
+  const std::string json = R"({"x":)" + std::string(1'000'000, '[') + std::string(1'000'000, ']') +
                            R"(,"enclave":"a","ephemeral":"b","box":"c"})";
   const auto sealed = sealing::fromJson(crypto::bytesOf(json));
   ASSERT_TRUE(sealed);

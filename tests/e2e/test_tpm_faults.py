@@ -64,8 +64,10 @@ class TpmFaults(BinaryTest):
         rows += [(command, when(code, rc), b"ing failed: TPM2_%s failed: %s\n" % (name, decode(rc)))
                  for command, code, name, rc in [("seal", CREATE, b"Create", FAILURE), ("unseal",
                      ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE)]]
-        # A TPM without the curve or the cipher is no Secure Enclave.
+        # A TPM without the curve or the cipher, or without ECDH_ZGen (the answer names the next
+        # command), is no Secure Enclave.
         rows += [("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
+                 ("seal", when(GET_CAPABILITY, flip(183), times=1), b": no Secure Enclave\n"),
                  # A TPM reset under the platform and not started since, a resource manager
                  # saying so in its own layer; full object slots, waited for, then named.
                  ("seal", lambda n, code: INITIALIZE, not_started),

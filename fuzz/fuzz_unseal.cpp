@@ -74,9 +74,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   sealing::Sealed record = sealed;
-  std::string& member = data[0] % 3 == 0   ? record.enclave
-                        : data[0] % 3 == 1 ? record.ephemeral
-                                           : record.box;
+  std::string* const members[] = {&record.enclave, &record.ephemeral, &record.box};
+  std::string& member = *members[data[0] % 3];
   crypto::SecretBytes bytes = *sealing::base64Decode(member);
   damage(bytes, data + 1, size - 1);
   member = sealing::base64Encode(bytes);

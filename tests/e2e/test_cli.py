@@ -149,9 +149,8 @@ class Cli(BinaryTest):
             with self.subTest(command, **{k: str(v) for k, v in options.items()}):
                 self.assertEqual(run(command, stdin=stdin, env=self.mssim, **options)[:3],
                                  (1, b"", err))
-        # Pipes that do not block: stdin written late, stdout smaller than the record, so it is
-        # written in parts. Without capabilities, as another process of the same user, nothing
-        # may trace it; and it may leave no core.
+        # Non-blocking pipes: stdin written late, stdout smaller than the record (written in parts).
+        # No process of the same user without capabilities may trace it; it may leave no core.
         key, (in_r, in_w), (out_r, out_w) = os.urandom(1 << 20), os.pipe(), os.pipe()
         os.set_blocking(in_r, False), os.set_blocking(out_w, False)
         no_caps = ["setpriv", "--bounding-set=-all", "--inh-caps=-all"]

@@ -64,8 +64,7 @@ class TpmFaults(BinaryTest):
         rows += [(command, when(code, rc), b"ing failed: TPM2_%s failed: %s\n" % (name, decode(rc)))
                  for command, code, name, rc in [("seal", CREATE, b"Create", FAILURE), ("unseal",
                      ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE)]]
-        # A TPM without the curve or the cipher, or without ECDH_ZGen (the answer names the next
-        # command), is no Secure Enclave.
+        # No curve, cipher or ECDH_ZGen (its answer names the next command): no Secure Enclave.
         rows += [("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
                  ("seal", when(GET_CAPABILITY, flip(183), times=1), b": no Secure Enclave\n"),
                  # A TPM reset under the platform and not started since, a resource manager

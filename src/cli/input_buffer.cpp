@@ -54,8 +54,8 @@ void InputBuffer::keep(std::size_t offset, std::size_t length) {
   release(end_);
 }
 
+// A buffer that never mapped (or was moved from) unmaps an empty range: a harmless EINVAL.
 void InputBuffer::release(std::size_t from) noexcept {
-  if (data_ == nullptr) return;
   if (written_ > from) OPENSSL_cleanse(data_ + from, written_ - from);
   written_ = std::min(written_, from);
   const std::size_t kept = pageRounded(from);

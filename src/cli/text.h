@@ -5,12 +5,10 @@
 
 namespace cli {
 
-// True for the trim set: U+0009..U+000D, U+0085 and the categories Zs, Zl and Zp.
-bool isTrimmed(char32_t codePoint);
-
-// The part of text between leading and trailing trim-set characters. Any bytes: only a
-// well-formed UTF-8 sequence can be trimmed, so trimming stops at an ill-formed one, which
-// stays in the text (and no key text or sealed-key text holds one).
+// The part of text between leading and trailing white space and line breaks (U+0009..U+000D,
+// U+0085 and the categories Zs, Zl and Zp). Any bytes: only a well-formed UTF-8 sequence can be
+// trimmed, so trimming stops at an ill-formed one, which stays in the text (and no key text or
+// sealed-key text holds one).
 std::string_view trimmed(std::string_view text);
 
 }  // namespace cli

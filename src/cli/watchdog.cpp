@@ -16,8 +16,7 @@ std::array<char, 160> line{};
 std::size_t lineSize = 0;
 
 void ring(int) {
-  if (lineSize > 0) [[maybe_unused]]
-    auto written = write(STDERR_FILENO, line.data(), lineSize);
+  [[maybe_unused]] auto written = write(STDERR_FILENO, line.data(), lineSize);
   _exit(1);
 }
 

@@ -16,9 +16,9 @@ using X963 = std::array<std::uint8_t, P256::KeyAgreement::PublicKey::x963Size>;
 ossl::SecretEcPoint pointFrom(const EC_GROUP* group, const X963& x963, BN_CTX* ctx) {
   ossl::SecretEcPoint point(EC_POINT_new(group));
   if (!point) throwLibraryError("EC point");
-  // Refuses points off the curve, so no invalid-curve answer is ever multiplied.
-  if (EC_POINT_oct2point(group, point.get(), x963.data(), x963.size(), ctx) != 1 ||
-      EC_POINT_is_at_infinity(group, point.get())) {
+  // Refuses points off the curve, so no invalid-curve answer is ever multiplied. No 65-byte
+  // encoding names the point at infinity.
+  if (EC_POINT_oct2point(group, point.get(), x963.data(), x963.size(), ctx) != 1) {
     ERR_clear_error();
     return nullptr;
   }

@@ -17,7 +17,7 @@ namespace enclave::esys {
 struct FreeDeleter {
   template <class T>
   void operator()(T* p) const noexcept {
-    if (p != nullptr) OPENSSL_cleanse(p, sizeof *p);
+    OPENSSL_cleanse(p, sizeof *p);  // never null: unique_ptr does not delete null
     Esys_Free(p);
   }
 };
@@ -35,9 +35,7 @@ class Context {
   explicit Context(Tcti tcti) : tcti_(std::move(tcti)), tap_(tcti_.get()) {}
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
-  ~Context() {
-    if (esys_ != nullptr) Esys_Finalize(&esys_);
-  }
+  ~Context() { Esys_Finalize(&esys_); }  // null when initialize() failed: a no-op
 
   // False when ESYS cannot start on the TCTI.
   bool initialize() { return Esys_Initialize(&esys_, tap_.context(), nullptr) == TSS2_RC_SUCCESS; }

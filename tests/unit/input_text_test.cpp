@@ -34,9 +34,6 @@ TEST(Trim, RemovesTheTwentyFiveWhiteSpaceCodePointsAtBothEndsOnly) {
       {"\xF2\x80\xA8Q\xF2\x80\xA8", "\xF2\x80\xA8Q\xF2\x80\xA8"},
   };
   for (const auto& [text, kept] : cases) EXPECT_EQ(cli::trimmed(text), kept) << text;
-  int count = 0;
-  for (char32_t c = 0; c <= 0x10FFFF; ++c) count += cli::isTrimmed(c) ? 1 : 0;
-  EXPECT_EQ(count, 25);
 }
 
 // Nesting this deep overflowed the stack of a parser that builds a tree.

@@ -56,8 +56,7 @@ class SoftwareTpm:
         raise RuntimeError("swtpm did not start")
 
     def stop(self, *exc) -> None:
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
+        self.proc.terminate(), self.proc.wait(timeout=10)
 
     __enter__, __exit__ = start, stop
 

@@ -89,14 +89,12 @@ void keyFile(crypto::ByteView input) {
   }
 }
 
-// The result stays inside the text; nothing trimmable is left, only trimmable text removed.
+// A part of the text that trims to itself; what went either side trims to nothing.
 void trimming(std::string_view text) {
   const std::string_view kept = cli::trimmed(text);
-  check(kept.data() >= text.data() && kept.data() + kept.size() <= text.data() + text.size());
-  const auto before = static_cast<std::size_t>(kept.data() - text.data());
-  check(cli::trimmed(kept) == kept);
-  check(cli::trimmed(text.substr(0, before)).empty() &&
-        cli::trimmed(text.substr(before + kept.size())).empty());
+  const std::size_t before = kept.data() - text.data(), after = before + kept.size();
+  check(before <= after && after <= text.size() && cli::trimmed(kept) == kept &&
+        cli::trimmed(text.substr(0, before)).empty() && cli::trimmed(text.substr(after)).empty());
 }
 
 }  // namespace

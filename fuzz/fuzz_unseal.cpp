@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <openssl/err.h>
+
 #include "crypto/crypto_error.h"
 #include "enclave/enclave_error.h"
 #include "enclave/key_file.h"
@@ -58,9 +60,8 @@ const crypto::SecretBytes key(40, 0x5A);
 sealing::Sealed sealed;
 
 void damage(crypto::SecretBytes& text, const std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i + 2 < size && !text.empty(); i += 3) {
+  for (std::size_t i = 0; i + 2 < size && !text.empty(); i += 3)
     text[(std::size_t{data[i]} << 8 | data[i + 1]) % text.size()] ^= data[i + 2];
-  }
   if (size % 3 != 0) text.resize(std::min<std::size_t>(text.size(), data[size - 1]));
 }
 
@@ -85,5 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const enclave::EnclaveError&) {
   } catch (const crypto::CryptoError&) {
   }
+  if (ERR_peek_error() != 0) std::abort();  // a stale entry would be blamed on a later call
   return 0;
 }

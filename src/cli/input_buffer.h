@@ -15,25 +15,23 @@ class InputBuffer {
   InputBuffer& operator=(InputBuffer&& other) = delete;
   ~InputBuffer();
 
-  // Room for at least minimum bytes past the contents; throws std::bad_alloc if the system
+  // Room for at least minimum bytes past what was read; throws std::bad_alloc if the system
   // refuses it.
   std::span<char> spare(std::size_t minimum);
-  // Adds count bytes, written into spare(), to the contents.
+  // Adds count bytes, written into spare(), to what was read, and makes all of it the contents.
   void commit(std::size_t count);
 
-  // The contents; narrowed by keep, to offset and length within the current contents. Pages
-  // past the new end are wiped and released.
+  // The contents; narrowed by keep, to offset and length within the current contents, which
+  // wipes and releases the rest.
   std::span<char> contents() const { return {data_ + begin_, end_ - begin_}; }
   void keep(std::size_t offset, std::size_t length);
 
  private:
-  void release(std::size_t from) noexcept;  // wipes [from, written_) and unmaps whole pages
-
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
+  std::size_t size_ = 0;  // what was read: what must be wiped
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
-  std::size_t written_ = 0;  // high-water mark: what must be wiped
 };
 
 }  // namespace cli

@@ -11,9 +11,11 @@
 namespace cli {
 namespace {
 
-// Made before the alarm can ring: the handler may only write and exit.
-std::array<char, 160> line{};
-std::size_t lineSize = 0;
+// Made before the alarm can ring: the handler may only write and exit. Room for the longest line.
+std::array<char, std::string_view("morvane-keyvault: unsealing failed: \n").size() +
+                     enclave::tpmTimeout.size()>
+    line{};
+std::size_t lineSize;
 
 void ring(int) {
   [[maybe_unused]] auto written = write(STDERR_FILENO, line.data(), lineSize);

@@ -64,6 +64,8 @@ class TpmFaults(BinaryTest):
         rows += [(command, when(code, rc), b"ing failed: TPM2_%s failed: %s\n" % (name, decode(rc)))
                  for command, code, name, rc in [("seal", CREATE, b"Create", FAILURE), ("unseal",
                      ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE)]]
+        rows.append(("unseal", when(ECDH_ZGEN, flip(160)),  # a bit of x: off the curve
+                     b"TPM2_ECDH_ZGen gave a point that is not on the curve\n"))
         # No curve, cipher or ECDH_ZGen (its answer names the next command): no Secure Enclave.
         rows += [("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
                  ("seal", when(GET_CAPABILITY, flip(183), times=1), b": no Secure Enclave\n"),

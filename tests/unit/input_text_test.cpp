@@ -1,5 +1,4 @@
-// Standard input's texts: trimming, and the JSON reader at a depth the fuzz oracle cannot build
-// (fuzz/fuzz_parsers.cpp judges the reader's other forms and refusals, over fuzz/corpus seeds).
+// Trimming, and the JSON reader at a depth no fuzz seed builds (fuzz_parsers judges the rest).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,10 +9,8 @@
 
 namespace {
 
-using InOut = std::pair<std::string, std::string>;
-
 TEST(Trim, RemovesWhiteSpaceAndLineBreaksAtBothEndsOnly) {
-  const InOut cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {" \t\n\r\v\f", ""},
       // U+0085 U+00A0 U+3000 U+2028 lead; U+2029 U+1680 U+202F U+205F U+200A trail.

@@ -20,7 +20,7 @@ ossl::SecretEcPoint pointFrom(const EC_GROUP* group, const X963& x963, BN_CTX* c
   // encoding names the point at infinity.
   if (EC_POINT_oct2point(group, point.get(), x963.data(), x963.size(), ctx) != 1) {
     ERR_clear_error();
-    return nullptr;
+    throwCryptoError(invalidPoint);
   }
   return point;
 }
@@ -61,7 +61,6 @@ Blinding::Blinding(const P256::KeyAgreement::PublicKey& peer, ossl::EcGroup grou
   BN_set_flags(inverse_.get(), BN_FLG_CONSTTIME);
 
   const ossl::SecretEcPoint q = pointFrom(group_.get(), peer.x963Representation(), ctx.get());
-  if (!q) throwCryptoError(invalidPoint);
   const ossl::SecretEcPoint rq = multiply(group_.get(), q.get(), r.get(), ctx.get());
   X963 x963{};
   if (EC_POINT_point2oct(group_.get(), rq.get(), POINT_CONVERSION_UNCOMPRESSED, x963.data(),
@@ -74,7 +73,6 @@ Blinding::Blinding(const P256::KeyAgreement::PublicKey& peer, ossl::EcGroup grou
 SharedSecret Blinding::unblind(const X963& answer) const {
   ossl::BnCtx ctx = newContext();
   const ossl::SecretEcPoint blindedSecret = pointFrom(group_.get(), answer, ctx.get());
-  if (!blindedSecret) throwCryptoError(invalidPoint);
   const ossl::SecretEcPoint z =
       multiply(group_.get(), blindedSecret.get(), inverse_.get(), ctx.get());
   ossl::SecretBignum x(BN_secure_new());

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "crypto/crypto_error.h"
@@ -34,7 +35,7 @@ SecretBytes hkdfSha256(ByteView inputKeyMaterial, ByteView salt, ByteView info,
   int mode = EVP_KDF_HKDF_MODE_EXTRACT_AND_EXPAND;
   char digest[] = "SHA256";
   const std::array params = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, std::strlen(digest)),
       OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
       octets(OSSL_KDF_PARAM_KEY, inputKeyMaterial),
       octets(OSSL_KDF_PARAM_SALT, salt),

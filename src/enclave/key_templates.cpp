@@ -3,7 +3,7 @@
 #include <tss2/tss2_mu.h>
 
 #include <algorithm>
-#include <utility>
+#include <vector>
 
 #include "crypto/crypto_error.h"
 #include "enclave/enclave_error.h"
@@ -71,7 +71,7 @@ bool samePublicArea(const TPMT_PUBLIC& a, const TPMT_PUBLIC& b) {
     std::array<std::uint8_t, sizeof(TPMT_PUBLIC)> bytes{};
     std::size_t size = 0;
     Tss2_MU_TPMT_PUBLIC_Marshal(&area, bytes.data(), bytes.size(), &size);
-    return std::pair(bytes, size);
+    return std::vector(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
   };
   return marshalled(a) == marshalled(b);
 }

@@ -1,7 +1,10 @@
 #include "enclave/tcti_tap.h"
 
+#include <endian.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace enclave {
 namespace {
@@ -10,7 +13,9 @@ constexpr std::uint64_t tapMagic = 0x6d6f7276616e6574;  // "morvanet"
 constexpr std::size_t headerSize = 10;                  // tag, size, command or response code
 
 std::uint32_t bigEndian32(const uint8_t* p) {
-  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+  std::uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  return be32toh(value);
 }
 
 }  // namespace

@@ -100,9 +100,11 @@ class Cli(BinaryTest):
             ({"enclave": ""}, "enclave key is not a TPM key blob"),
             ({"ephemeral": other["ephemeral"]}, "authenticationFailure"),
             ({"ephemeral": b64(b"\x04" + bytes(64))}, "invalidPoint"),
-            # The hybrid form, which OpenSSL would take, and a y not reduced modulo p.
+            # The hybrid form, which OpenSSL would take, and a y not reduced modulo p; p - 5 is.
             ({"ephemeral": b64(bytes([6 + point[64] % 2]) + point[1:])}, "invalidPoint"),
             ({"ephemeral": b64(b"\x04" + X5 + (5 + P256_P).to_bytes(32, "big"))}, "invalidPoint"),
+            ({"ephemeral": b64(b"\x04" + X5 + (P256_P - 5).to_bytes(32, "big"))},
+             "authenticationFailure"),
             ({"ephemeral": b64(point[1:])}, "incorrectKeySize"),
             ({"box": b64(box[:27])}, "incorrectParameterSize"),
             ({"box": b64(box[:-1] + bytes([box[-1] ^ 1]))}, "authenticationFailure")])

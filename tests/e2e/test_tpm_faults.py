@@ -63,7 +63,8 @@ class TpmFaults(BinaryTest):
                 (("seal", CREATE), ("seal", FLUSH), ("unseal", ECDH_ZGEN))]
         rows += [(command, when(code, rc), b"ing failed: TPM2_%s failed: %s\n" % (name, decode(rc)))
                  for command, code, name, rc in [("seal", CREATE, b"Create", FAILURE), ("unseal",
-                     ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE)]]
+                     ECDH_ZGEN, b"ECDH_ZGen", FAILURE), ("unseal", LOAD, b"Load", VALUE),
+                     ("seal", GET_CAPABILITY, b"GetCapability", FAILURE)]]
         rows.append(("unseal", when(ECDH_ZGEN, flip(160)),  # a bit of x: off the curve
                      b"TPM2_ECDH_ZGen gave a point that is not on the curve\n"))
         # No curve, cipher or ECDH_ZGen (its answer names the next command): no Secure Enclave.
@@ -89,7 +90,7 @@ class TpmFaults(BinaryTest):
                 status, out, err, _ = self.run_with(fault, command)
                 self.assertNotIn(STARTUP, self.proxy.codes)  # the platform starts a TPM, not it
                 if self.proxy.refused:  # a clean refusal loaded nothing: no search for objects
-                    self.assertNotIn(GET_CAPABILITY, self.proxy.codes[self.proxy.refused[0]:])
+                    self.assertNotIn(GET_CAPABILITY, self.proxy.codes[self.proxy.refused[0] + 1:])
                 if outcome is not None:
                     self.assertEqual((status, err.endswith(outcome)), (1 if outcome else 0, True))
                 if status == 0:  # a printed record must open, with no fault

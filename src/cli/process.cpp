@@ -1,7 +1,6 @@
 #include "cli/process.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <openssl/crypto.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -29,11 +28,6 @@ void protectProcess() noexcept {
   setenv("TSS2_LOG", "all+none", 1);
   std::signal(SIGPIPE, SIG_IGN);
   OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
-
-  // A fixed threshold: every block this large is its own mapping, returned to the system when
-  // freed, so freed texts do not keep the peak memory of a large key up (glibc would otherwise
-  // raise the threshold after the first such block and keep later ones on the heap).
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 }
 
 }  // namespace cli

@@ -10,7 +10,7 @@ namespace cli {
 // filled so nothing the tool opens lands there, yet reading a closed stdin or writing a closed
 // stdout or stderr still fails; TSS logging off; SIGPIPE ignored, so a closed pipe is a write
 // error; OpenSSL's configuration never loaded, so openssl.cnf and OPENSSL_CONF cannot put another
-// provider in charge of the tool's cryptography; large blocks of memory mapped, not heaped.
+// provider in charge of the tool's cryptography.
 void protectProcess() noexcept;
 
 }  // namespace cli

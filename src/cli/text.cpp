@@ -8,10 +8,10 @@ namespace {
 // The trim set in UTF-8: U+0009..U+000D, U+0085 and the categories Zs, Zl and Zp of Unicode 15.1
 // (unchanged since 6.3). Only whole sequences match, so a stray byte, or a lead byte whose
 // continuations were cut off, stops the trimming.
-constexpr std::array<std::string_view, 25> trimSet = {
-    " ",      "\n",     "\r",     "\t",     "\v",     "\f",     "\u0085", "\u00A0", "\u1680",
-    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
-    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
+constexpr auto trimSet = std::to_array<std::string_view>(
+    {" ",      "\n",     "\r",     "\t",     "\v",     "\f",     "\u0085", "\u00A0", "\u1680",
+     "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
+     "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"});
 
 std::size_t leading(std::string_view text) {
   for (const std::string_view sequence : trimSet) {

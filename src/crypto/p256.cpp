@@ -106,18 +106,15 @@ PublicKey PublicKey::fromX963(ByteView x963) {
 PrivateKey::PrivateKey() : pkey_(generateKey()), publicKey_(exportPublicKey(pkey_.get())) {}
 
 SharedSecret PrivateKey::sharedSecretFromKeyAgreement(const PublicKey& peer) const {
-  // Every PublicKey passed the full check when it was built; a refusal here is OpenSSL's.
+  // Every PublicKey passed the full check when it was built: a refusal here is OpenSSL's, and
+  // leaves a null that setting the peer refuses.
   ossl::Pkey peerKey = keyFromData(peer.x963Representation());
-  if (!peerKey) throwLibraryError("EC peer key import");
-  ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey_.get(), nullptr));
-  std::size_t length = 0;
-  if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 ||
+  ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey_.get(), nullptr));  // null: refused
+  SecretBytes secret(SharedSecret::size);
+  std::size_t length = secret.size();
+  if (EVP_PKEY_derive_init(ctx.get()) != 1 ||
       EVP_PKEY_derive_set_peer_ex(ctx.get(), peerKey.get(), 0) != 1 ||
-      EVP_PKEY_derive(ctx.get(), nullptr, &length) != 1 || length != SharedSecret::size) {
-    throwLibraryError("ECDH");
-  }
-  SecretBytes secret(length);
-  if (EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1 || length != SharedSecret::size) {
+      EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1 || length != secret.size()) {
     throwLibraryError("ECDH");
   }
   return SharedSecret(std::move(secret));

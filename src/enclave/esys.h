@@ -2,7 +2,6 @@
 // Transient TPM objects have their own owner, Tpm::Object, which flushes them.
 #pragma once
 
-#include <openssl/crypto.h>
 #include <tss2/tss2_esys.h>
 #include <tss2/tss2_tctildr.h>
 
@@ -13,13 +12,10 @@
 
 namespace enclave::esys {
 
-// An ESYS output buffer, wiped before it is freed: some hold points of a key agreement.
+// An ESYS output buffer. Not wiped: all it holds crossed the TPM's bus, which the blinding of the
+// key agreement already treats as public.
 struct FreeDeleter {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    OPENSSL_cleanse(p, sizeof *p);  // never null: unique_ptr does not delete null
-    Esys_Free(p);
-  }
+  void operator()(void* p) const noexcept { Esys_Free(p); }
 };
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;

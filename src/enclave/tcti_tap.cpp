@@ -21,21 +21,18 @@ std::uint32_t bigEndian32(const uint8_t* p) {
 }  // namespace
 
 TctiTap::TctiTap(TSS2_TCTI_CONTEXT* inner) noexcept : common_{}, inner_(inner) {
-  TSS2_TCTI_CONTEXT_COMMON_V1& v1 = common_.v1;
-  v1.magic = tapMagic;
-  v1.version = 2;
-  v1.transmit = transmit;
-  v1.receive = receive;
-  v1.finalize = [](TSS2_TCTI_CONTEXT*) {};  // the owner finalizes the inner TCTI
-  v1.cancel = [](TSS2_TCTI_CONTEXT* c) { return Tss2_Tcti_Cancel(of(c).inner_); };
-  v1.getPollHandles = [](TSS2_TCTI_CONTEXT* c, TSS2_TCTI_POLL_HANDLE* handles, size_t* count) {
+  common_.magic = tapMagic;
+  common_.version =
+      1;  // version 2 adds only makeSticky, for resource managers; ESYS never calls it
+  common_.transmit = transmit;
+  common_.receive = receive;
+  common_.finalize = [](TSS2_TCTI_CONTEXT*) {};  // the owner finalizes the inner TCTI
+  common_.cancel = [](TSS2_TCTI_CONTEXT* c) { return Tss2_Tcti_Cancel(of(c).inner_); };
+  common_.getPollHandles = [](TSS2_TCTI_CONTEXT* c, TSS2_TCTI_POLL_HANDLE* handles, size_t* count) {
     return Tss2_Tcti_GetPollHandles(of(c).inner_, handles, count);
   };
-  v1.setLocality = [](TSS2_TCTI_CONTEXT* c, uint8_t locality) {
+  common_.setLocality = [](TSS2_TCTI_CONTEXT* c, uint8_t locality) {
     return Tss2_Tcti_SetLocality(of(c).inner_, locality);
-  };
-  common_.makeSticky = [](TSS2_TCTI_CONTEXT* c, TPM2_HANDLE* handle, uint8_t sticky) {
-    return Tss2_Tcti_MakeSticky(of(c).inner_, handle, sticky);
   };
 }
 

@@ -26,9 +26,9 @@ class TctiTap {
   static TSS2_RC receive(TSS2_TCTI_CONTEXT* context, size_t* size, uint8_t* response,
                          int32_t timeout);
 
-  TSS2_TCTI_CONTEXT_COMMON_V2 common_;  // first: ESYS sees the tap as a TCTI
+  TSS2_TCTI_CONTEXT_COMMON_V1 common_;  // first: ESYS sees the tap as a TCTI
   TSS2_TCTI_CONTEXT* inner_;
-  bool cleanRefusal_ = false;
+  bool cleanRefusal_{};
 };
 
 }  // namespace enclave

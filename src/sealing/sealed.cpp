@@ -33,14 +33,14 @@ class RecordReader : public nlohmann::json_sax<Json> {
   bool end_array() override { return leave(); }
 
   bool key(string_t& name) override {
-    if (depth_ == 1) member_ = memberNamed(name);
+    if (depth_ == 1) member_ = std::ranges::find(names, name) - names.begin();  // or names.size()
     return true;
   }
 
   bool string(string_t& value) override {
     if (depth_ == 0) return false;
-    if (depth_ == 1 && member_ >= 0) {
-      std::array<std::string*, 3> fields = {&record_.enclave, &record_.ephemeral, &record_.box};
+    if (depth_ == 1 && member_ < names.size()) {
+      const std::array fields = {&record_.enclave, &record_.ephemeral, &record_.box};
       *fields[member_] = std::move(value);
       seen_[member_] = true;
     }
@@ -58,24 +58,18 @@ class RecordReader : public nlohmann::json_sax<Json> {
   }
 
  private:
-  static int memberNamed(const std::string& name) {
-    if (name == "enclave") return 0;
-    if (name == "ephemeral") return 1;
-    if (name == "box") return 2;
-    return -1;
-  }
+  static constexpr auto names = std::to_array<std::string_view>({"enclave", "ephemeral", "box"});
 
   // The top level must be an object; a wanted member must be a string, and of two members with
   // the same name the last counts, so one of another kind stands until a later string replaces it.
   bool enter(bool isObject) {
     if (depth_ == 0 && !isObject) return false;
     notAString();
-    member_ = -1;  // nothing inside is the member itself
     ++depth_;
     return true;
   }
   void notAString() {
-    if (depth_ == 1 && member_ >= 0) seen_[member_] = false;
+    if (depth_ == 1 && member_ < names.size()) seen_[member_] = false;
   }
   bool leave() {
     --depth_;
@@ -87,22 +81,21 @@ class RecordReader : public nlohmann::json_sax<Json> {
   }
 
   std::size_t depth_ = 0;
-  int member_ = -1;
+  std::size_t member_{};  // set by each key at depth 1, before its value
   Sealed record_;
-  std::array<bool, 3> seen_{};
+  std::array<bool, names.size()> seen_{};
 };
 
 // The form the tool writes, {"enclave":"…","ephemeral":"…","box":"…"} with members in the
 // base64 alphabet, is read and written without the JSON library, which would build a box of
 // many megabytes a character at a time, twice; every other form goes through the library.
-constexpr std::array<std::string_view, 4> plainForm = {R"({"enclave":")", R"(","ephemeral":")",
-                                                       R"(","box":")", R"("})"};
+constexpr auto plainForm = std::to_array<std::string_view>(
+    {R"({"enclave":")", R"(","ephemeral":")", R"(","box":")", R"("})"});
 
 bool isPlain(std::string_view member) {
-  return std::ranges::all_of(member, [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '/' || c == '=';
-  });
+  return member.find_first_not_of(
+             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") ==
+         std::string_view::npos;
 }
 
 bool isPlain(const Sealed& sealed) {
@@ -111,17 +104,15 @@ bool isPlain(const Sealed& sealed) {
 
 std::optional<Sealed> readPlain(std::string_view json) {
   Sealed record;
-  std::array<std::string*, 3> fields = {&record.enclave, &record.ephemeral, &record.box};
-  if (!json.starts_with(plainForm[0])) return std::nullopt;
-  json.remove_prefix(plainForm[0].size());
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string_view member = json.substr(0, json.find('"'));
-    json.remove_prefix(member.size());
-    if (!isPlain(member) || !json.starts_with(plainForm[i + 1])) return std::nullopt;
-    json.remove_prefix(plainForm[i + 1].size());
-    *fields[i] = member;
+  auto separator = plainForm.begin();
+  if (!json.starts_with(*separator)) return std::nullopt;
+  for (std::string* field : {&record.enclave, &record.ephemeral, &record.box}) {
+    json.remove_prefix(separator++->size());
+    *field = json.substr(0, json.find('"'));
+    json.remove_prefix(field->size());
+    if (!isPlain(*field) || !json.starts_with(*separator)) return std::nullopt;
   }
-  if (!json.empty()) return std::nullopt;
+  if (json != *separator) return std::nullopt;
   return record;
 }
 

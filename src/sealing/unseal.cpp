@@ -1,5 +1,7 @@
 #include "sealing/unseal.h"
 
+#include <utility>
+
 #include "crypto/aes_gcm.h"
 #include "crypto/p256.h"
 #include "sealing/base64.h"
@@ -11,9 +13,8 @@ namespace {
 
 // Decodes a member and lets its text go: for a large key the box text is most of the record.
 crypto::SecretBytes decodeMember(std::string& member) {
-  std::optional<crypto::SecretBytes> bytes = base64Decode(member);
+  std::optional<crypto::SecretBytes> bytes = base64Decode(std::exchange(member, {}));
   if (!bytes) throw Failure(Failure::input);
-  std::string().swap(member);
   return std::move(*bytes);
 }
 

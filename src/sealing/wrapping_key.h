@@ -11,9 +11,9 @@
 
 namespace sealing {
 
-// "morvane keystore 2" in ASCII: 18 bytes, no terminator.
-inline constexpr std::array<std::uint8_t, 18> salt = {'m', 'o', 'r', 'v', 'a', 'n', 'e', ' ', 'k',
-                                                      'e', 'y', 's', 't', 'o', 'r', 'e', ' ', '2'};
+// "morvane keystore 2" in ASCII, no terminator.
+inline constexpr auto salt = std::to_array<std::uint8_t>(
+    {'m', 'o', 'r', 'v', 'a', 'n', 'e', ' ', 'k', 'e', 'y', 's', 't', 'o', 'r', 'e', ' ', '2'});
 
 crypto::SymmetricKey wrappingKey(const crypto::SharedSecret& sharedSecret,
                                  const crypto::P256::KeyAgreement::PublicKey& enclave,

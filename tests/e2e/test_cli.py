@@ -77,9 +77,11 @@ class Cli(BinaryTest):
                 self.assertEqual((list(record), len(record["ephemeral"]), ephemeral[0], len(box)),
                                  (["enclave", "ephemeral", "box"], 88, 4, size + 28))
                 self.unseal_to(sealed, key)
-        # Blanks and line breaks around either text are not part of it.
-        sealed = run("seal", stdin=b" \t" + base64.b64encode(self.key) + "\r\n\u2028".encode())
-        self.unseal_to("\u00a0\r\n".encode() + sealed.stdout + b" ", self.key)
+        # White space and line breaks around either text are not part of it: all 25 code points.
+        sealed = run("seal", stdin=" \t\v\f\u0085\u1680\u2000\u2001\u2002".encode() +
+                     base64.b64encode(self.key) + "\u2003\u2004\u2005\u2006\r\n\u2028".encode())
+        self.unseal_to("\u2007\u2008\u2009\u200a\u2029\r\n".encode() + sealed.stdout +
+                       " \u202f\u205f\u3000".encode(), self.key)
         self.unseal_to(run("seal", stdin=" \r\n\u00a0".encode()).stdout, b"")
         other = record_from_text(self.seal_key(self.key))
         self.assertFalse([m for m in other if other[m] == self.record[m]], "two seals share")
@@ -94,8 +96,11 @@ class Cli(BinaryTest):
         # A swtpm reachable only where the TCTI loader's own list looks is not a TPM.
         self.assertEqual(run("available", env=os.environ | {"LD_LIBRARY_PATH": ""})[:3],
                          (1, b"", b""))
-        self.check("seal", [(text, "expected a base64 key on stdin")
-                            for text in [b"QUJD RA==", base64.encodebytes(bytes(100)), b"QUI"]])
+        # Lookalikes of white space, and ill-formed UTF-8 (the Latin-1 bytes of U+0085 and U+00A0,
+        # U+2028 cut short), are not trimmed.
+        self.check("seal", [(text, "expected a base64 key on stdin") for text in [
+            b"QUJD RA==", base64.encodebytes(bytes(100)), b"QUI",
+            "\u180e\u200bQUJD\ufeff".encode(), b"\x85QUJD\xa0", b"QUJD\xe2\x80"]])
         self.check("unseal", NOT_SEALED + [
             ({"enclave": ""}, "enclave key is not a TPM key blob"),
             ({"ephemeral": other["ephemeral"]}, "authenticationFailure"),

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
+#include <openssl/crypto.h>
 #include <openssl/ecerr.h>
 #include <openssl/err.h>
 #include <openssl/evperr.h>
 
+#include "crypto/blinding.h"
 #include "crypto/crypto_error.h"
+#include "sealing/wrapping_key.h"
 
 namespace crypto {
 namespace {
@@ -30,6 +34,43 @@ TEST(CryptoError, DrainsTheOpenSslQueueIntoOneLine) {
               lines.ends_with("point is not on curve\nOpenSSL HKDF failed: no reason given\n") &&
               std::ranges::count(lines, '\n') == 2)
       << lines;
+}
+
+// OpenSSL's n-th allocation fails, for each n that the steps of a seal and an unseal reach:
+// every step either throws at once or does its whole work.
+std::size_t allocations = 0, failAt = 0;  // 0: none fails
+void* allocate(std::size_t size, const char*, int) {
+  return ++allocations == failAt ? nullptr : std::malloc(size);
+}
+const bool allocatorSet = CRYPTO_set_mem_functions(allocate, nullptr, nullptr);  // before use
+
+TEST(Crypto, EveryFailedAllocationThrows) {
+  ASSERT_TRUE(allocatorSet);
+  const P256::KeyAgreement::PrivateKey ours, theirs;
+  const auto derive = [&](const P256::KeyAgreement::PublicKey& peer) {
+    return sealing::wrappingKey(ours.sharedSecretFromKeyAgreement(peer), ours.publicKey(), peer);
+  };
+  const SymmetricKey key = derive(theirs.publicKey());
+  const SecretBytes message(100, 7);
+  const ByteView x = ByteView(ours.publicKey().x963Representation()).subspan(1, 32);
+  for (failAt = 1; allocations >= failAt - 1; ++failAt) {
+    allocations = 0;
+    ERR_clear_error();  // OpenSSL may leave one behind a failure it recovered from
+    try {
+      const SymmetricKey k =
+          derive(P256::KeyAgreement::PublicKey::fromX963(theirs.publicKey().x963Representation()));
+      const Blinding blinding(ours.publicKey());  // unblinding r·Q itself gives Q's x
+      const SharedSecret unblinded = blinding.unblind(blinding.blindedPoint().x963Representation());
+      EXPECT_TRUE(std::ranges::equal(k.bytes(), key.bytes()) &&
+                  std::ranges::equal(unblinded.bytes(), x) &&
+                  AES::GCM::open(AES::GCM::seal(message, k), k) == message)
+          << failAt;
+    } catch (const CryptoError& e) {
+      EXPECT_NE(e.what(), authenticationFailure) << failAt;
+      EXPECT_EQ(ERR_peek_error(), 0u) << failAt;  // a stale entry would be blamed on a later call
+    }
+  }
+  failAt = 0;
 }
 
 }  // namespace

@@ -49,8 +49,9 @@ bool writeAll(int fd, std::span<iovec> parts) {
   return true;
 }
 
-void writeLine(std::string_view leadIn, std::string_view message) noexcept {
-  iovec parts[] = {part(prefix), part(leadIn), part(message), part("\n")};
+// The tool's one line on stderr: a lead-in, if any, then the message.
+void writeLine(std::string_view first, std::string_view second = {}) noexcept {
+  iovec parts[] = {part(prefix), part(first), part(second), part("\n")};
   // The outcome is not examined: the run ends with status 1 either way.
   writeAll(STDERR_FILENO, parts);
 }
@@ -82,7 +83,7 @@ InputBuffer input() {
 }
 
 void fail(std::string_view message) {
-  writeLine({}, message);
+  writeLine(message);
   throw Exit{1};
 }
 
@@ -92,7 +93,7 @@ void fail(std::string_view leadIn, const std::exception& error) {
 }
 
 void report(const std::exception* error) noexcept {
-  writeLine({}, error != nullptr ? textOf(*error) : "unexpected error");
+  writeLine(error != nullptr ? textOf(*error) : "unexpected error");
 }
 
 void writeResultLine(std::string_view text) {

@@ -103,6 +103,10 @@ class Cli(BinaryTest):
             "\u180e\u200bQUJD\ufeff".encode(), b"\x85QUJD\xa0", b"QUJD\xe2\x80"]])
         self.check("unseal", NOT_SEALED + [
             ({"enclave": ""}, "enclave key is not a TPM key blob"),
+            # Nested this deep, a parser that builds a tree overflows the stack.
+            (base64.b64encode(b'{"x":%s,"enclave":"","ephemeral":"","box":""}'
+                              % (b"[" * 10**6 + b"]" * 10**6)),
+             "unsealing failed: enclave key is not a TPM key blob"),
             ({"ephemeral": other["ephemeral"]}, "authenticationFailure"),
             ({"ephemeral": b64(b"\x04" + bytes(64))}, "invalidPoint"),
             # The hybrid form, which OpenSSL would take, and a y not reduced modulo p; p - 5 is.

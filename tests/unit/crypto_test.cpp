@@ -5,9 +5,7 @@
 #include <string>
 
 #include <openssl/crypto.h>
-#include <openssl/ecerr.h>
 #include <openssl/err.h>
-#include <openssl/evperr.h>
 
 #include "crypto/blinding.h"
 #include "crypto/crypto_error.h"
@@ -16,28 +14,8 @@
 namespace crypto {
 namespace {
 
-// A failure inside OpenSSL names the operation and every reason on the queue in one line, and
-// leaves the queue empty, so no stale entry is blamed on a later call.
-TEST(CryptoError, DrainsTheOpenSslQueueIntoOneLine) {
-  ERR_raise(ERR_LIB_EVP, EVP_R_BAD_DECRYPT);
-  ERR_raise(ERR_LIB_EC, EC_R_POINT_IS_NOT_ON_CURVE);
-  std::string lines;
-  for (const char* operation : {"ECDH", "HKDF"}) {
-    try {
-      throwLibraryError(operation);
-    } catch (const CryptoError& e) {
-      lines += e.what() + std::string("\n");
-    }
-  }
-  EXPECT_TRUE(lines.starts_with("OpenSSL ECDH failed: error:") &&
-              lines.find("bad decrypt; error:") != std::string::npos &&
-              lines.ends_with("point is not on curve\nOpenSSL HKDF failed: no reason given\n") &&
-              std::ranges::count(lines, '\n') == 2)
-      << lines;
-}
-
 // OpenSSL's n-th allocation fails, for each n that the steps of a seal and an unseal reach:
-// every step either throws at once or does its whole work.
+// every step either throws at once, in its own words, or does its whole work.
 std::size_t allocations = 0, failAt = 0;  // 0: none fails
 void* allocate(std::size_t size, const char*, int) {
   return ++allocations == failAt ? nullptr : std::malloc(size);
@@ -65,8 +43,14 @@ TEST(Crypto, EveryFailedAllocationThrows) {
                   std::ranges::equal(AES::GCM::open(AES::GCM::seal(x, k), k), x))
           << failAt;
     } catch (const CryptoError& e) {
-      EXPECT_NE(e.what(), authenticationFailure) << failAt;
-      EXPECT_EQ(ERR_peek_error(), 0u) << failAt;  // a stale entry would be blamed on a later call
+      // One line naming the step and every reason on OpenSSL's queue (error:<code>:<library>::<why>
+      // each), or none given; the queue left empty, so no stale entry is blamed on a later call.
+      const std::string_view what = e.what(), why = what.substr(what.find(" failed: ") + 9);
+      EXPECT_TRUE(what == invalidPoint || why == "no reason given" ||
+                  (what.starts_with("OpenSSL ") && why.starts_with("error:") &&
+                   std::ranges::count(why, ':') == 4 * (std::ranges::count(why, ';') + 1)))
+          << what;
+      EXPECT_EQ(ERR_peek_error(), 0u) << what;
     }
   }
   failAt = 0;

@@ -19,9 +19,8 @@ void check(bool property) {
   if (!property) std::abort();
 }
 
-// Bytes survive encoding, whole or in three parts, and decoding. A text either reader accepts is
-// its bytes' one canonical text, as is that text with any other first character (the 63 others
-// are refused or give another text); both readers agree.
+// Bytes survive encoding (whole or in three parts) and decoding. A text either reader accepts, or
+// that text with another first character, is its bytes' one canonical text; both readers agree.
 void base64(crypto::ByteView bytes, std::string_view input) {
   const std::string text = sealing::base64Encode(bytes);
   const std::size_t i = bytes.empty() ? 0 : bytes[0] % bytes.size(), j = (i + bytes.size()) / 2;
@@ -46,9 +45,8 @@ void base64(crypto::ByteView bytes, std::string_view input) {
   }
 }
 
-// The record in a JSON text, from the library's own tree: a top-level object whose last "enclave",
-// "ephemeral" and "box" are all strings, with no NUL (where the library would end the text) and no
-// byte order mark (which it would skip).
+// The record from the library's own tree: a top-level object's last "enclave", "ephemeral" and
+// "box", all strings; no NUL (the library's end of text) and no byte order mark (it skips one).
 std::optional<std::string> expected(crypto::ByteView json) {
   if (json.size() >= 3 && json[0] == 0xEF && json[1] == 0xBB && json[2] == 0xBF) return {};
   if (std::ranges::find(json, 0) != json.end()) return {};

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <new>
 #include <span>
 
@@ -66,7 +67,7 @@ std::string_view textOf(const std::exception& error) {
 InputBuffer input() {
   InputBuffer buffer;
   for (;;) {
-    const std::span<char> room = buffer.spare(64 * 1024);
+    const std::span<char> room = buffer.spare(BUFSIZ);
     const ssize_t got = ::read(STDIN_FILENO, room.data(), room.size());
     if (got < 0) {
       if (errno != EAGAIN) fail("cannot read standard input");

@@ -13,7 +13,7 @@
 namespace cli {
 
 void protectProcess() noexcept {
-  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  prctl(PR_SET_DUMPABLE, 0UL, 0UL, 0UL, 0UL);  // read as unsigned long, as the kernel takes them
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
 
@@ -25,7 +25,7 @@ void protectProcess() noexcept {
   }
 
   // The TSS reads its log level once, at its first log call, whenever that comes.
-  setenv("TSS2_LOG", "all+none", 1);
+  setenv("TSS2_LOG", "all+none", /*overwrite=*/true);
   std::signal(SIGPIPE, SIG_IGN);
   OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
 }

@@ -17,7 +17,7 @@ namespace crypto {
 
 namespace {
 
-ossl::CipherCtx startCipher(const SymmetricKey& key, ByteView nonce, int encrypt) {
+ossl::CipherCtx startCipher(const SymmetricKey& key, ByteView nonce, bool encrypt) {
   ossl::Cipher cipher(EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr));  // null: init refuses it
   ossl::CipherCtx ctx(EVP_CIPHER_CTX_new());
   // The 12-byte nonce is GCM's default IV length, so no length parameter is needed.
@@ -63,11 +63,11 @@ SealedBox SealedBox::fromCombined(ByteView combined) {
 SealedBox seal(ByteView message, const SymmetricKey& key) {
   Bytes combined(nonceSize + message.size() + tagSize);
   if (RAND_bytes(combined.data(), nonceSize) != 1) throwLibraryError("RAND_bytes");
-  ossl::CipherCtx ctx = startCipher(key, ByteView(combined).first(nonceSize), 1);
+  ossl::CipherCtx ctx = startCipher(key, ByteView(combined).first(nonceSize), true);
   update(ctx.get(), combined.data() + nonceSize, message);
   std::uint8_t* tag = combined.data() + nonceSize + message.size();
-  int finalLength = 0;
-  if (EVP_CipherFinal_ex(ctx.get(), tag, &finalLength) != 1 || finalLength != 0) {
+  int finalLength = 0;  // GCM's final step writes nothing; the tag would overwrite it anyway
+  if (EVP_CipherFinal_ex(ctx.get(), tag, &finalLength) != 1) {
     throwLibraryError("AES-256-GCM final");
   }
   std::array params = {tagParam(tag), OSSL_PARAM_construct_end()};
@@ -76,7 +76,7 @@ SealedBox seal(ByteView message, const SymmetricKey& key) {
 }
 
 SecretBytes open(const SealedBox& box, const SymmetricKey& key) {
-  ossl::CipherCtx ctx = startCipher(key, box.nonce(), 0);
+  ossl::CipherCtx ctx = startCipher(key, box.nonce(), false);
   SecretBytes plaintext(box.ciphertext().size());
   update(ctx.get(), plaintext.data(), box.ciphertext());
   std::array<std::uint8_t, tagSize> tag{};

@@ -14,18 +14,6 @@ namespace crypto {
 
 namespace {
 
-constexpr std::size_t coordinateSize = 32;
-
-// The field prime p of P-256, big-endian.
-constexpr std::array<std::uint8_t, coordinateSize> fieldPrime = {
-    0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-
-bool belowFieldPrime(ByteView coordinate) {
-  return std::lexicographical_compare(coordinate.begin(), coordinate.end(), fieldPrime.begin(),
-                                      fieldPrime.end());
-}
-
 ossl::Params keyParams(ByteView x963) {
   ossl::ParamBld builder(OSSL_PARAM_BLD_new());
   if (!builder ||
@@ -91,12 +79,9 @@ namespace P256::KeyAgreement {
 
 PublicKey PublicKey::fromX963(ByteView x963) {
   if (x963.size() != x963Size) throwCryptoError(incorrectKeySize);
-  // A coordinate of p or more would name the same point as its reduction: a second encoding.
-  if (x963[0] != 0x04 || !belowFieldPrime(x963.subspan(1, coordinateSize)) ||
-      !belowFieldPrime(x963.subspan(1 + coordinateSize))) {
-    throwCryptoError(invalidPoint);
-  }
-  if (!keyFromData(x963)) throwCryptoError(invalidPoint);
+  // Only the uncompressed form: OpenSSL would also take the hybrid one. It refuses a coordinate of
+  // p or more itself, which would name the same point as its reduction: a second encoding.
+  if (x963[0] != 0x04 || !keyFromData(x963)) throwCryptoError(invalidPoint);
   std::array<std::uint8_t, x963Size> bytes{};
   std::copy(x963.begin(), x963.end(), bytes.begin());
   return PublicKey(bytes);

@@ -44,16 +44,16 @@ class DerReader {
   explicit DerReader(crypto::ByteView in) : in_(in) {}
 
   crypto::ByteView element(std::uint8_t tag) {
-    if (in_.size() < 2 || in_[0] != tag) malformed();
-    std::size_t length = in_[1];
+    if (at(0) != tag) malformed();
+    std::size_t length = at(1);
     std::size_t header = 2;
     if (length == 0x81) {
-      if (in_.size() < 3 || in_[2] < 0x80) malformed();
-      length = in_[2];
+      if (at(2) < 0x80) malformed();
+      length = at(2);
       header = 3;
     } else if (length == 0x82) {
-      if (in_.size() < 4 || in_[2] == 0) malformed();
-      length = std::size_t{in_[2]} << 8 | in_[3];
+      if (at(2) == 0) malformed();
+      length = std::size_t{at(2)} << 8 | at(3);
       header = 4;
     } else if (length >= 0x80) {
       malformed();  // indefinite, or longer than any key file
@@ -69,6 +69,11 @@ class DerReader {
   }
 
  private:
+  std::uint8_t at(std::size_t i) const {
+    if (i >= in_.size()) malformed();  // cut short
+    return in_[i];
+  }
+
   crypto::ByteView in_;
 };
 

@@ -19,6 +19,7 @@ SRK = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|dec
 # template, other unique bytes: another key) are the tool's parent, whose refusal it works around.
 PERSISTENT = {"srk": "-G ecc256:aes128cfb -a " + SRK, "rsa": "-G rsa2048:aes128cfb -a " + SRK,
               "ecc-da": "-G ecc256:aes128cfb -a " + SRK.replace("|noda", ""),
+              "aes256": "-G ecc256:aes256cfb -a " + SRK,
               "srk-other": "-G ecc256:aes128cfb -u - -a " + SRK}
 
 
@@ -70,8 +71,7 @@ class TpmFaults(BinaryTest):
         # No curve, cipher or ECDH_ZGen (its answer names the next command): no Secure Enclave.
         rows += [("seal", when(TEST_PARMS, CURVE), b": no Secure Enclave\n"),
                  ("seal", when(GET_CAPABILITY, flip(183), times=1), b": no Secure Enclave\n"),
-                 # A TPM reset under the platform and not started since, a resource manager
-                 # saying so in its own layer; full object slots, waited for, then named.
+                 # Not started (the TPM, or its resource manager); slots full a while, or for good.
                  ("seal", lambda n, code: INITIALIZE, not_started),
                  ("unseal", lambda n, code: INITIALIZE, not_started),
                  ("seal", when(CREATE, RESMGR_TPM | INITIALIZE), not_started),
@@ -139,9 +139,9 @@ class TpmFaults(BinaryTest):
         # Rows in turn on one TPM: every record made so far opens whatever the parent.
         records, password = [(self.stdin["unseal"], self.key)], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
-        for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), (None, ""),
-                                         (None, "secret"), ("srk", "secret"), ("rsa", "secret"),
-                                         ("srk-other", "")]:
+        for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), ("aes256", ""),
+                                         (None, ""), (None, "secret"), ("srk", "secret"),
+                                         ("rsa", "secret"), ("srk-other", "")]:
             with self.subTest(persistent=persistent, password=new_password):
                 if "0x81000001" in tools("tpm2_getcap handles-persistent"):
                     tools("tpm2_evictcontrol -C o -c 0x81000001 -P", password)

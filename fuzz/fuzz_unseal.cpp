@@ -1,6 +1,6 @@
-// Unseal's input path (members, key file, point, box) against a software stand-in for the TPM.
-// Each input damages one member of a record sealed at start by (position, XOR) triples, a last odd
-// byte cutting it short; unseal gives back the key or one of its own errors, never another key.
+// Unseal's input path (members, key file, point, box) against a software stand-in for the TPM: an
+// input damages one member of a record sealed at start by (position, XOR) triples, a last odd byte
+// cutting it short; unseal gives back the key or one of its own errors, never another key.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

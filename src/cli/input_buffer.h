@@ -27,11 +27,11 @@ class InputBuffer {
   void keep(std::size_t offset, std::size_t length);
 
  private:
-  char* data_ = nullptr;
-  std::size_t capacity_ = 0;
-  std::size_t size_ = 0;  // what was read: what must be wiped
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
+  char* data_{};
+  std::size_t capacity_{};
+  std::size_t size_{};  // what was read: what must be wiped
+  std::size_t begin_{};
+  std::size_t end_{};
 };
 
 }  // namespace cli

@@ -33,7 +33,7 @@ void update(EVP_CIPHER_CTX* ctx, std::uint8_t* out, ByteView in) {
   constexpr std::size_t piece = std::size_t{1} << 30;
   while (!in.empty()) {
     const std::size_t length = std::min(in.size(), piece);
-    int written = 0;
+    int written{};
     if (EVP_CipherUpdate(ctx, out, &written, in.data(), static_cast<int>(length)) != 1 ||
         static_cast<std::size_t>(written) != length) {
       throwLibraryError("AES-256-GCM update");
@@ -66,7 +66,7 @@ SealedBox seal(ByteView message, const SymmetricKey& key) {
   ossl::CipherCtx ctx = startCipher(key, ByteView(combined).first(nonceSize), true);
   update(ctx.get(), combined.data() + nonceSize, message);
   std::uint8_t* tag = combined.data() + nonceSize + message.size();
-  int finalLength = 0;  // GCM's final step writes nothing; the tag would overwrite it anyway
+  int finalLength{};  // GCM's final step writes nothing; the tag would overwrite it anyway
   if (EVP_CipherFinal_ex(ctx.get(), tag, &finalLength) != 1) {
     throwLibraryError("AES-256-GCM final");
   }
@@ -84,7 +84,7 @@ SecretBytes open(const SealedBox& box, const SymmetricKey& key) {
   std::array params = {tagParam(tag.data()), OSSL_PARAM_construct_end()};
   if (EVP_CIPHER_CTX_set_params(ctx.get(), params.data()) != 1) throwLibraryError("AES-GCM tag");
   std::array<std::uint8_t, tagSize> tail{};  // GCM's final step writes nothing here
-  int finalLength = 0;
+  int finalLength{};
   if (EVP_CipherFinal_ex(ctx.get(), tail.data(), &finalLength) != 1) {
     ERR_clear_error();
     // Leaving by the exception drops the unverified plaintext, wiped by its allocator.

@@ -53,7 +53,7 @@ ossl::Pkey keyFromData(ByteView x963) {
 
 P256::KeyAgreement::PublicKey exportPublicKey(const EVP_PKEY* key) {
   std::array<std::uint8_t, P256::KeyAgreement::PublicKey::x963Size> x963{};
-  std::size_t length = 0;
+  std::size_t length{};
   if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, x963.data(),
                                       x963.size(), &length) != 1) {
     throwLibraryError("EC public key export");

@@ -69,7 +69,7 @@ bool isStorageRootKey(const TPMT_PUBLIC& publicArea) {
 bool samePublicArea(const TPMT_PUBLIC& a, const TPMT_PUBLIC& b) {
   const auto marshalled = [](const TPMT_PUBLIC& area) {
     std::array<std::uint8_t, sizeof(TPMT_PUBLIC)> bytes{};
-    std::size_t size = 0;
+    std::size_t size{};
     Tss2_MU_TPMT_PUBLIC_Marshal(&area, bytes.data(), bytes.size(), &size);
     return std::vector(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
   };

@@ -9,8 +9,7 @@
 namespace enclave {
 namespace {
 
-constexpr std::uint64_t tapMagic = 0x6d6f7276616e6574;  // "morvanet"
-constexpr std::size_t headerSize = 10;                  // tag, size, command or response code
+constexpr std::size_t headerSize = 10;  // tag, size, command or response code
 
 std::uint32_t bigEndian32(const uint8_t* p) {
   std::uint32_t value;
@@ -21,19 +20,12 @@ std::uint32_t bigEndian32(const uint8_t* p) {
 }  // namespace
 
 TctiTap::TctiTap(TSS2_TCTI_CONTEXT* inner) noexcept : common_{}, inner_(inner) {
-  common_.magic = tapMagic;
-  common_.version =
-      1;  // version 2 adds only makeSticky, for resource managers; ESYS never calls it
+  // Only what ESYS and SAPI call: version 1's transmit and receive. The rest stays null, which the
+  // TCTI macros answer with "not implemented"; no magic, which only a TCTI's own code checks; no
+  // finalize, since the owner finalizes the inner TCTI.
+  common_.version = 1;
   common_.transmit = transmit;
   common_.receive = receive;
-  common_.finalize = [](TSS2_TCTI_CONTEXT*) {};  // the owner finalizes the inner TCTI
-  common_.cancel = [](TSS2_TCTI_CONTEXT* c) { return Tss2_Tcti_Cancel(of(c).inner_); };
-  common_.getPollHandles = [](TSS2_TCTI_CONTEXT* c, TSS2_TCTI_POLL_HANDLE* handles, size_t* count) {
-    return Tss2_Tcti_GetPollHandles(of(c).inner_, handles, count);
-  };
-  common_.setLocality = [](TSS2_TCTI_CONTEXT* c, uint8_t locality) {
-    return Tss2_Tcti_SetLocality(of(c).inner_, locality);
-  };
 }
 
 TctiTap& TctiTap::of(TSS2_TCTI_CONTEXT* context) noexcept {

@@ -29,7 +29,7 @@ constexpr TPM2_HANDLE platformStorageRootKeyHandle = 0x81000001;
 
 // The TSS logs to stderr by default, and fixes its level at first use; the front end sets this
 // before anything else runs, this keeps the library quiet for any other user.
-void silenceTss() { setenv("TSS2_LOG", "all+none", 1); }
+void silenceTss() { setenv("TSS2_LOG", "all+none", /*overwrite=*/true); }
 
 std::unique_ptr<esys::Context> connect(const char* nameConf) {
   silenceTss();
@@ -63,13 +63,13 @@ bool isWorthRetrying(TSS2_RC rc) {
 // name and resource type, then the TPM2B_PUBLIC.
 std::optional<TPMT_PUBLIC> recordedPublicArea(ESYS_CONTEXT* esys, ESYS_TR handle) {
   std::uint8_t* raw = nullptr;
-  std::size_t size = 0;
+  std::size_t size{};
   if (Esys_TR_Serialize(esys, handle, &raw, &size) != TSS2_RC_SUCCESS) return std::nullopt;
   const esys::Owned<std::uint8_t> serialized(raw);
   std::size_t offset = 0;
-  TPM2_HANDLE tpmHandle = 0;
+  TPM2_HANDLE tpmHandle{};
   TPM2B_NAME name{};
-  UINT32 type = 0;
+  UINT32 type{};
   TPM2B_PUBLIC publicArea{};
   constexpr UINT32 keyResource = 1;
   if (Tss2_MU_TPM2_HANDLE_Unmarshal(raw, size, &offset, &tpmHandle) != TSS2_RC_SUCCESS ||

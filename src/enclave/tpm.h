@@ -45,7 +45,7 @@ class Object {
  private:
   Tpm* tpm_ = nullptr;
   ESYS_TR handle_ = ESYS_TR_NONE;
-  TPM2_HANDLE tpmHandle_ = 0;       // what the flush names: ESYS may no longer answer by then
+  TPM2_HANDLE tpmHandle_{};         // what the flush names: ESYS may no longer answer by then
   IsOurs isOurs_;                   // for when the TPM knows no object by that handle
   std::optional<SignalHold> hold_;  // engaged while handle_ is
 };

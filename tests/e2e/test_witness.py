@@ -1,7 +1,6 @@
-"""Outside witnesses: the OpenSSL tpm2 provider and python3-cryptography, the only independent
-check of the record format and the wrapping key, open a record the binary writes and make one it
-opens. With the shared secret Z known, a capture of the TPM bus and a search of the binary's memory
-at exit show that neither Z nor the wrapping key leaks."""
+"""Outside witnesses, the only independent check of the record format and the wrapping key: the
+OpenSSL tpm2 provider and python3-cryptography open a record the binary writes and make one it
+opens. Knowing Z, the TPM bus and the binary's memory at exit show neither Z nor the key leaks."""
 
 import os, pathlib, subprocess, tempfile, textwrap
 

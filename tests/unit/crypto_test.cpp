@@ -43,14 +43,13 @@ TEST(Crypto, EveryFailedAllocationThrows) {
                   std::ranges::equal(AES::GCM::open(AES::GCM::seal(x, k), k), x))
           << failAt;
     } catch (const CryptoError& e) {
-      // One line naming the step and every reason on OpenSSL's queue (error:<code>:<library>::<why>
-      // each), or none given; the queue left empty, so no stale entry is blamed on a later call.
+      // One line: the step, each reason queued (error:<code>:<library>::<why>), or none given.
       const std::string_view what = e.what(), why = what.substr(what.find(" failed: ") + 9);
       EXPECT_TRUE(what == invalidPoint || why == "no reason given" ||
                   (what.starts_with("OpenSSL ") && why.starts_with("error:") &&
                    std::ranges::count(why, ':') == 4 * (std::ranges::count(why, ';') + 1)))
           << what;
-      EXPECT_EQ(ERR_peek_error(), 0u) << what;
+      EXPECT_EQ(ERR_peek_error(), 0u) << what;  // a stale entry would be blamed on a later call
     }
   }
   failAt = 0;

@@ -29,7 +29,8 @@ TctiTap::TctiTap(TSS2_TCTI_CONTEXT* inner) noexcept : common_{}, inner_(inner) {
 }
 
 TctiTap& TctiTap::of(TSS2_TCTI_CONTEXT* context) noexcept {
-  return *reinterpret_cast<TctiTap*>(reinterpret_cast<char*>(context) - offsetof(TctiTap, common_));
+  static_assert(offsetof(TctiTap, common_) == 0);  // ESYS holds the tap by its first member
+  return *reinterpret_cast<TctiTap*>(context);
 }
 
 TSS2_RC TctiTap::transmit(TSS2_TCTI_CONTEXT* context, size_t size, const uint8_t* command) {

@@ -108,9 +108,10 @@ std::optional<Sealed> readPlain(std::string_view json) {
   if (!json.starts_with(*separator)) return std::nullopt;
   for (std::string* field : {&record.enclave, &record.ephemeral, &record.box}) {
     json.remove_prefix(separator++->size());
-    *field = json.substr(0, json.find('"'));
-    json.remove_prefix(field->size());
-    if (!isPlain(*field) || !json.starts_with(*separator)) return std::nullopt;
+    const std::string_view member = json.substr(0, json.find('"'));
+    json.remove_prefix(member.size());
+    if (!isPlain(member) || !json.starts_with(*separator)) return std::nullopt;
+    *field = member;  // copied only once the form is known
   }
   if (json != *separator) return std::nullopt;
   return record;

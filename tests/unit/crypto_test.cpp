@@ -15,7 +15,7 @@ namespace crypto {
 namespace {
 
 // OpenSSL's n-th allocation fails, for each n that the steps of a seal and an unseal reach:
-// every step either throws at once, in its own words, or does its whole work.
+// every step either throws, in its own words, or does its whole work.
 std::size_t allocations = 0, failAt = 0;  // 0: none fails
 void* allocate(std::size_t size, const char*, int) {
   return ++allocations == failAt ? nullptr : std::malloc(size);

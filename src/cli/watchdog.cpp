@@ -34,7 +34,7 @@ void onTpmTimeout(std::string_view leadIn) noexcept {
       lineSize += n;
     }
   }
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_handler = ring;
   sigaction(SIGALRM, &action, nullptr);
 }

@@ -45,8 +45,9 @@ class Cli(BinaryTest):
         threading.Thread(target=acknowledge, args=(socket.create_server(("127.0.0.1", 2322)),),
                          daemon=True).start()
         lib = tempfile.mkdtemp(dir=TMP)
-        mssim = subprocess.run("ldconfig -p | awk '/libtss2-tcti-mssim.so.0 /{print $NF}'",
-                               shell=True, capture_output=True, text=True).stdout.split()[0]
+        # Beside the swtpm TCTI that scripts/with-test-tpm found (ldconfig is not on a user's PATH).
+        swtpm = os.path.realpath(os.path.join(TMP, "lib", "libtss2-tcti-default.so"))
+        mssim = os.path.join(os.path.dirname(swtpm), "libtss2-tcti-mssim.so.0")
         os.symlink(mssim, os.path.join(lib, "libtss2-tcti-default.so"))
         cls.mssim = os.environ | {"LD_LIBRARY_PATH": lib}
         cls.key = os.urandom(32)

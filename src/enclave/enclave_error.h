@@ -22,7 +22,7 @@ inline constexpr std::string_view foreignKey =
 inline constexpr std::string_view ownerPassword =
     "the TPM's owner hierarchy has a password; this tool needs it empty";
 inline constexpr std::string_view notStarted = "the TPM has not been started";
-// Each TPM command gets Tpm::commandTimeoutSeconds: ECC commands take under a second on the
+// Each TPM command gets commandTimeoutSeconds: ECC commands take under a second on the
 // slowest chips, and the rest leaves room for a queue behind other programs' RSA key generation.
 inline constexpr std::string_view tpmTimeout = "the TPM did not answer within 30 seconds";
 inline constexpr std::string_view slotsFull =

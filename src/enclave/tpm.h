@@ -69,9 +69,9 @@ class Tpm {
 
   ESYS_CONTEXT* esys() const noexcept { return context_->get(); }
 
-  // Runs one ESYS call: each attempt waits at most commandTimeoutSeconds (SIGALRM, handled by the
-  // front end), and the TPM's warnings that ask for a retry (busy, testing, slots full) are
-  // retried with a growing pause for about five seconds. Returns the last return code.
+  // Runs one ESYS call: each attempt waits at most commandTimeoutSeconds (command_timeout.h), and
+  // the TPM's warnings that ask for a retry (busy, testing, slots full) are retried with a
+  // growing pause for about five seconds. Returns the last return code.
   TSS2_RC call(const std::function<TSS2_RC()>& command);
 
   // call() for a command that loads an object: returns the code and, on success, the owner of
@@ -86,8 +86,6 @@ class Tpm {
   // flushes every transient object whose public area isOurs names. onlyIfOurs: first checks that
   // the handle holds such an object, and searches for ours if not. Closes the ESYS record too.
   void flush(TPM2_HANDLE tpmHandle, ESYS_TR handle, const IsOurs& isOurs, bool onlyIfOurs) noexcept;
-
-  static constexpr unsigned commandTimeoutSeconds = 30;
 
  private:
   class Sapi;

@@ -24,6 +24,16 @@ void protectProcess() noexcept {
     if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) _exit(1);
   }
 
+  // A signal mask and a pending alarm survive exec: a parent's blocked SIGALRM would turn the
+  // TPM time-out off for good, and its alarm ring at any point. Setting SIG_IGN drops a SIGALRM
+  // already pending; the watchdog installs its handler before the first TPM command.
+  alarm(0);
+  std::signal(SIGALRM, SIG_IGN);
+  sigset_t alarmSignal;
+  sigemptyset(&alarmSignal);
+  sigaddset(&alarmSignal, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alarmSignal, nullptr);
+
   // The TSS reads its log level once, at its first log call, whenever that comes.
   setenv("TSS2_LOG", "all+none", /*overwrite=*/true);
   std::signal(SIGPIPE, SIG_IGN);

@@ -11,10 +11,15 @@ SANITIZED = os.environ.get("MORVANE_SANITIZE") == "ON"
 Result = collections.namedtuple("Result", "status stdout stderr stdin_read")
 
 
-def run(*args: str, stdin=b"", env=None, stdout=PIPE, stderr=PIPE, close=None, limit=None):
-    """stdin: bytes or a file; close: a descriptor it starts without; limit: address space."""
+def run(*args: str, stdin=b"", env=None, stdout=PIPE, stderr=PIPE, close=None, limit=None,
+        pending=()):
+    """stdin: bytes or a file; close: a descriptor it starts without; limit: address space;
+    pending: signals it starts with blocked and pending, as a parent may leave them."""
     def prepare():
         ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: no binary outlives a test
+        signal.pthread_sigmask(signal.SIG_BLOCK, pending)
+        for signum in pending:
+            os.kill(os.getpid(), signum)
         if close is not None:
             os.close(close)
         if limit:

@@ -25,8 +25,11 @@ inline constexpr std::string_view notStarted = "the TPM has not been started";
 // Each TPM command gets commandTimeoutSeconds: ECC commands take under a second on the
 // slowest chips, and the rest leaves room for a queue behind other programs' RSA key generation.
 inline constexpr std::string_view tpmTimeout = "the TPM did not answer within 30 seconds";
+// tpm2_flushcontext -t flushes every program's objects: the condition comes first, so that no one
+// reads the command without it.
 inline constexpr std::string_view slotsFull =
-    "the TPM has no free object slots; free them with tpm2_flushcontext -t";
+    "the TPM has no free object slots; if no other TPM program is running, tpm2_flushcontext -t "
+    "frees them";
 
 // The TPM's own response code, with the layer a resource manager may have put on it removed;
 // other layers' codes (ESYS, TCTI) are returned as they are.

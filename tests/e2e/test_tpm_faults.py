@@ -76,7 +76,8 @@ class TpmFaults(BinaryTest):
                  ("unseal", lambda n, code: INITIALIZE, not_started),
                  ("seal", when(CREATE, RESMGR_TPM | INITIALIZE), not_started),
                  ("unseal", when(LOAD, OBJECT_MEMORY, times=3), b""),
-                 ("seal", when(CREATE_PRIMARY, OBJECT_MEMORY), b" tpm2_flushcontext -t\n")]
+                 ("seal", when(CREATE_PRIMARY, OBJECT_MEMORY),
+                  b"slots; if no other TPM program is running, tpm2_flushcontext -t frees them\n")]
         # Bits 16-47 are the size that frames the answer, not its content.
         rows += [("seal", when(CREATE, flip(bit)), None)
                  for bit in range(0, 8 * len(answers[CREATE]), 29 * step) if not 16 <= bit < 48]

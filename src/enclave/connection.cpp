@@ -7,6 +7,7 @@
 
 #include "enclave/command_timeout.h"
 #include "enclave/enclave_error.h"
+#include "enclave/sapi.h"
 #include "enclave/tpm.h"
 
 namespace enclave {
@@ -37,7 +38,10 @@ std::unique_ptr<esys::Context> connect(const char* nameConf) {
 
 }  // namespace
 
-Tpm::Tpm(std::unique_ptr<esys::Context> context) noexcept : context_(std::move(context)) {}
+Tpm::Tpm(std::unique_ptr<esys::Context> context)
+    : context_(std::move(context)), sapi_(std::make_unique<Sapi>(context_->tap().context())) {}
+
+Tpm::~Tpm() = default;
 
 Tpm& Tpm::system() {
   static std::unique_ptr<Tpm> tpm;

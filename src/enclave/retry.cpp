@@ -27,7 +27,7 @@ bool isWorthRetrying(TSS2_RC rc) {
 
 }  // namespace
 
-TSS2_RC Tpm::call(const std::function<TSS2_RC()>& command) {
+TSS2_RC Tpm::call(Command command) {
   using std::chrono::milliseconds;
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   auto pause = milliseconds(10);

@@ -23,7 +23,7 @@ Object createStorageRootKey(Tpm& tpm) {
                                   ESYS_TR_NONE, &sensitive, &inPublic, &outsideInfo, &creationPcr,
                                   &handle, nullptr, nullptr, nullptr, nullptr);
       },
-      isStorageRootKey);
+      Ownership{});
   if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
     throw EnclaveError(std::string(ownerPassword));
   }
@@ -41,17 +41,13 @@ ESYS_TR parentFor(Tpm& tpm, Object& made, bool platformAllowed) {
 }
 
 TSS2_RC loadUnder(Tpm& tpm, ESYS_TR parent, const KeyFile& keyFile, Object& key) {
-  // By value: the object, and this test, may outlive the key file it was loaded from.
-  const auto isThisKey = [publicArea = keyFile.publicArea.publicArea](const TPMT_PUBLIC& area) {
-    return samePublicArea(area, publicArea);
-  };
   return tpm.callLoading(
       key,
       [&](ESYS_TR& handle) {
         return Esys_Load(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE,
                          &keyFile.privateArea, &keyFile.publicArea, &handle);
       },
-      isThisKey);
+      Ownership{keyFile.publicArea.publicArea});
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include "enclave/key_templates.h"
 #include "enclave/sapi.h"
 #include "enclave/tpm.h"
 
@@ -15,21 +14,6 @@ TSS2_RC Tpm::callLoading(Object& loaded, const std::function<TSS2_RC(ESYS_TR&)>&
     flushLost(ownership);
   }
   return rc;
-}
-
-// Through the started SAPI context.
-bool Tpm::holdsOurs(TPM2_HANDLE handle, const Ownership& ownership) {
-  TPM2B_PUBLIC publicArea{};
-  TPM2B_NAME name{};
-  TPM2B_NAME qualifiedName{};
-  if (call([&] {
-        return Tss2_Sys_ReadPublic(sapi_->get(), handle, nullptr, &publicArea, &name,
-                                   &qualifiedName, nullptr);
-      }) != TSS2_RC_SUCCESS) {
-    return false;
-  }
-  return ownership.publicArea ? samePublicArea(publicArea.publicArea, *ownership.publicArea)
-                              : isStorageRootKey(publicArea.publicArea);
 }
 
 void Tpm::flushLost(const Ownership& ownership) noexcept {

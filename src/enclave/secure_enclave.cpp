@@ -11,7 +11,9 @@ namespace {
 // The TCG storage root key, made again from the owner seed: the same seed and template give the
 // same key, so the TPM keeps nothing of ours between runs.
 Object createStorageRootKey(Tpm& tpm) {
-  const TPM2B_SENSITIVE_CREATE sensitive{};
+  const Ownership ours{std::nullopt, newMarkingPassword()};
+  TPM2B_SENSITIVE_CREATE sensitive{};
+  sensitive.sensitive.userAuth = ours.password;  // ESYS keeps it for the children's commands
   const TPM2B_PUBLIC inPublic = storageRootKeyTemplate();
   const TPM2B_DATA outsideInfo{};
   const TPML_PCR_SELECTION creationPcr{};
@@ -23,7 +25,7 @@ Object createStorageRootKey(Tpm& tpm) {
                                   ESYS_TR_NONE, &sensitive, &inPublic, &outsideInfo, &creationPcr,
                                   &handle, nullptr, nullptr, nullptr, nullptr);
       },
-      Ownership{});
+      ours);
   if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
     throw EnclaveError(std::string(ownerPassword));
   }

@@ -17,9 +17,10 @@ OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it e
 SRK = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt"
 # Objects an administrator may have made persistent at 0x81000001; "srk" and "srk-other" (the
 # template, other unique bytes: another key) are the tool's parent, whose refusal it works around.
+# "child" has the template's every byte, but under the owner's key, not a primary.
 PERSISTENT = {"srk": "-G ecc256:aes128cfb -a " + SRK, "rsa": "-G rsa2048:aes128cfb -a " + SRK,
               "ecc-da": "-G ecc256:aes128cfb -a " + SRK.replace("|noda", ""),
-              "aes256": "-G ecc256:aes256cfb -a " + SRK,
+              "aes256": "-G ecc256:aes256cfb -a " + SRK, "child": "-G ecc256:aes128cfb -a " + SRK,
               "srk-other": "-G ecc256:aes128cfb -u - -a " + SRK}
 
 
@@ -144,16 +145,23 @@ class TpmFaults(BinaryTest):
         records, password = [(self.stdin["unseal"], self.key)], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), ("aes256", ""),
-                                         (None, ""), (None, "secret"), ("srk", "secret"),
-                                         ("rsa", "secret"), ("srk-other", "")]:
+                                         ("child", ""), (None, ""), (None, "secret"),
+                                         ("srk", "secret"), ("rsa", "secret"), ("srk-other", "")]:
             with self.subTest(persistent=persistent, password=new_password):
                 if "0x81000001" in tools("tpm2_getcap handles-persistent"):
                     tools("tpm2_evictcontrol -C o -c 0x81000001 -P", password)
                 tools("tpm2_changeauth -c o -p", password, new_password)
                 password, parent = new_password, (persistent or "").startswith("srk")
                 if persistent:
+                    primary = context + (".parent" if persistent == "child" else "")
                     tools(f"tpm2_createprimary -C o -g sha256 {PERSISTENT[persistent]} -c",
-                          context, "-P", password)
+                          primary, "-P", password)
+                    if persistent == "child":
+                        tools(f"tpm2_create -C {primary} -g sha256 {PERSISTENT['child']} -u",
+                              context + ".pub", "-r", context + ".priv")
+                        tools("tpm2_flushcontext -t")
+                        tools(f"tpm2_load -C {primary} -u {context}.pub -r {context}.priv -c",
+                              context)
                     tools("tpm2_evictcontrol -C o 0x81000001 -c", context, "-P", password)
                     tools("tpm2_flushcontext -t")
                 usable, key = parent or not password, os.urandom(16)

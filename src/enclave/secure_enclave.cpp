@@ -8,6 +8,10 @@
 namespace enclave::SecureEnclave {
 namespace {
 
+bool refusesOurAuthorisation(TSS2_RC rc) {
+  return isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL);
+}
+
 // The TCG storage root key, made again from the owner seed: the same seed and template give the
 // same key, so the TPM keeps nothing of ours between runs.
 Object createStorageRootKey(Tpm& tpm) {
@@ -26,9 +30,7 @@ Object createStorageRootKey(Tpm& tpm) {
                                   &handle, nullptr, nullptr, nullptr, nullptr);
       },
       ours);
-  if (isFormatOne(rc, TPM2_RC_BAD_AUTH) || isFormatOne(rc, TPM2_RC_AUTH_FAIL)) {
-    throw EnclaveError(std::string(ownerPassword));
-  }
+  if (refusesOurAuthorisation(rc)) throw EnclaveError(std::string(ownerPassword));
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_CreatePrimary", rc);
   return parent;
 }
@@ -40,6 +42,24 @@ ESYS_TR parentFor(Tpm& tpm, Object& made, bool platformAllowed) {
   if (platform != ESYS_TR_NONE) return platform;
   made = createStorageRootKey(tpm);
   return made.get();
+}
+
+TSS2_RC createUnder(Tpm& tpm, ESYS_TR parent, esys::Owned<TPM2B_PUBLIC>& outPublic,
+                    esys::Owned<TPM2B_PRIVATE>& outPrivate) {
+  const TPM2B_SENSITIVE_CREATE sensitive{};
+  const TPM2B_PUBLIC inPublic = enclaveKeyTemplate();
+  const TPM2B_DATA outsideInfo{};
+  const TPML_PCR_SELECTION creationPcr{};
+  TPM2B_PRIVATE* rawPrivate = nullptr;
+  TPM2B_PUBLIC* rawPublic = nullptr;
+  const TSS2_RC rc = tpm.call([&] {
+    return Esys_Create(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE, &sensitive,
+                       &inPublic, &outsideInfo, &creationPcr, &rawPrivate, &rawPublic, nullptr,
+                       nullptr, nullptr);
+  });
+  outPrivate.reset(rawPrivate);
+  outPublic.reset(rawPublic);
+  return rc;
 }
 
 TSS2_RC loadUnder(Tpm& tpm, ESYS_TR parent, const KeyFile& keyFile, Object& key) {
@@ -79,20 +99,15 @@ PrivateKey::PrivateKey(Tpm& tpm, const KeyFile& keyFile)
 PrivateKey PrivateKey::create() {
   Tpm& tpm = Tpm::system();
   Object made;
-  const ESYS_TR parent = parentFor(tpm, made, true);
-  const TPM2B_SENSITIVE_CREATE sensitive{};
-  const TPM2B_PUBLIC inPublic = enclaveKeyTemplate();
-  const TPM2B_DATA outsideInfo{};
-  const TPML_PCR_SELECTION creationPcr{};
-  TPM2B_PRIVATE* outPrivate = nullptr;
-  TPM2B_PUBLIC* outPublic = nullptr;
-  const TSS2_RC rc = tpm.call([&] {
-    return Esys_Create(tpm.esys(), parent, ESYS_TR_PASSWORD, ESYS_TR_NONE, ESYS_TR_NONE, &sensitive,
-                       &inPublic, &outsideInfo, &creationPcr, &outPrivate, &outPublic, nullptr,
-                       nullptr, nullptr);
-  });
-  const esys::Owned<TPM2B_PRIVATE> ownedPrivate(outPrivate);
-  const esys::Owned<TPM2B_PUBLIC> ownedPublic(outPublic);
+  ESYS_TR parent = parentFor(tpm, made, true);
+  esys::Owned<TPM2B_PUBLIC> ownedPublic;
+  esys::Owned<TPM2B_PRIVATE> ownedPrivate;
+  TSS2_RC rc = createUnder(tpm, parent, ownedPublic, ownedPrivate);
+  // A platform key with a password of its own refuses us; the re-created key serves instead.
+  if (!made && refusesOurAuthorisation(rc)) {
+    parent = parentFor(tpm, made, false);
+    rc = createUnder(tpm, parent, ownedPublic, ownedPrivate);
+  }
   if (rc != TSS2_RC_SUCCESS) throwTpmError("TPM2_Create", rc);
 
   // The record will carry this blob and nothing else of the key: prove that it parses as an
@@ -115,7 +130,7 @@ crypto::Bytes PrivateKey::dataRepresentation() const { return encodeKeyFile(keyF
 
 Object PrivateKey::load() {
   // A platform key that matches the template but was made from other unique bytes is another
-  // key: what it refuses, the re-created one may still load.
+  // key, and one with a password of its own refuses us: the re-created key may still load.
   TSS2_RC rc = TSS2_RC_SUCCESS;
   for (const bool platformAllowed : {true, false}) {
     Object made;
@@ -123,7 +138,7 @@ Object PrivateKey::load() {
     Object key;
     rc = loadUnder(*tpm_, parent, keyFile_, key);
     if (rc == TSS2_RC_SUCCESS) return key;
-    if (!isFormatOne(rc, TPM2_RC_INTEGRITY) || made) break;
+    if (made || !(isFormatOne(rc, TPM2_RC_INTEGRITY) || refusesOurAuthorisation(rc))) break;
   }  // the parent goes here: a loaded key holds one of the chip's few object slots, not two
   if (isFormatOne(rc, TPM2_RC_INTEGRITY)) throw EnclaveError(std::string(foreignKey));
   throwTpmError("TPM2_Load", rc);

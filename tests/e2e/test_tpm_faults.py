@@ -17,10 +17,12 @@ OWNER_PASSWORD = "the TPM's owner hierarchy has a password; this tool needs it e
 SRK = "fixedtpm|fixedparent|sensitivedataorigin|userwithauth|noda|restricted|decrypt"
 # Objects an administrator may have made persistent at 0x81000001; "srk" and "srk-other" (the
 # template, other unique bytes: another key) are the tool's parent, whose refusal it works around.
-# "child" has the template's every byte, but under the owner's key, not a primary.
+# "child" has the template's every byte, but under the owner's key, not a primary; "locked" is
+# the template's key with a password of its own.
 PERSISTENT = {"srk": "-G ecc256:aes128cfb -a " + SRK, "rsa": "-G rsa2048:aes128cfb -a " + SRK,
               "ecc-da": "-G ecc256:aes128cfb -a " + SRK.replace("|noda", ""),
               "aes256": "-G ecc256:aes256cfb -a " + SRK, "child": "-G ecc256:aes128cfb -a " + SRK,
+              "locked": "-G ecc256:aes128cfb -p lock -a " + SRK,
               "srk-other": "-G ecc256:aes128cfb -u - -a " + SRK}
 
 
@@ -145,7 +147,8 @@ class TpmFaults(BinaryTest):
         records, password = [(self.stdin["unseal"], self.key)], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), ("aes256", ""),
-                                         ("child", ""), (None, ""), (None, "secret"),
+                                         ("child", ""), ("locked", ""), (None, ""),
+                                         (None, "secret"),
                                          ("srk", "secret"), ("rsa", "secret"), ("srk-other", "")]:
             with self.subTest(persistent=persistent, password=new_password):
                 if "0x81000001" in tools("tpm2_getcap handles-persistent"):

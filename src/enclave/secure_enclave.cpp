@@ -134,7 +134,15 @@ Object PrivateKey::load() {
   TSS2_RC rc = TSS2_RC_SUCCESS;
   for (const bool platformAllowed : {true, false}) {
     Object made;
-    const ESYS_TR parent = parentFor(*tpm_, made, platformAllowed);
+    ESYS_TR parent = ESYS_TR_NONE;
+    try {
+      parent = parentFor(*tpm_, made, platformAllowed);
+    } catch (const EnclaveError& error) {
+      // The platform key's refusal of the blob tells the user more than the owner's password,
+      // which only stops the second try.
+      if (isFormatOne(rc, TPM2_RC_INTEGRITY) && error.what() == ownerPassword) break;
+      throw;
+    }
     Object key;
     rc = loadUnder(*tpm_, parent, keyFile_, key);
     if (rc == TSS2_RC_SUCCESS) return key;

@@ -143,13 +143,15 @@ class TpmFaults(BinaryTest):
         self.assertEqual(self.proxy.codes[-1], CREATE)
 
     def test_persistent_storage_key_and_owner_password(self):
-        # Rows in turn on one TPM: every record made so far opens whatever the parent.
-        records, password = [(self.stdin["unseal"], self.key)], ""
+        # Rows in turn on one TPM: every record made so far opens whatever the parent, but for
+        # those of the template's key once another key is there and the owner has a password.
+        records, password = [(self.stdin["unseal"], self.key, "srk")], ""
         context = os.path.join(self.tpm.state_dir, "persistent.ctx")
         for persistent, new_password in [("srk", ""), ("rsa", ""), ("ecc-da", ""), ("aes256", ""),
                                          ("child", ""), ("locked", ""), (None, ""),
                                          (None, "secret"),
-                                         ("srk", "secret"), ("rsa", "secret"), ("srk-other", "")]:
+                                         ("srk", "secret"), ("rsa", "secret"), ("srk-other", ""),
+                                         ("srk-other", "secret")]:
             with self.subTest(persistent=persistent, password=new_password):
                 if "0x81000001" in tools("tpm2_getcap handles-persistent"):
                     tools("tpm2_evictcontrol -C o -c 0x81000001 -P", password)
@@ -178,9 +180,13 @@ class TpmFaults(BinaryTest):
                 # Only a persisted storage key of the right form spares the seal a CreatePrimary.
                 self.assertEqual((result.status, CREATE_PRIMARY in self.proxy.codes),
                                  (0, not parent))
-                records.append((result.stdout, key))
-                for sealed, key in records:
-                    self.unseal_to(sealed, key)
+                records.append((result.stdout, key, persistent if parent else "srk"))
+                for sealed, key, under in records:
+                    if password and parent and under != persistent:
+                        self.assert_fails(run("unseal", stdin=sealed), "unsealing failed: key was "
+                                          "not made by this TPM, or the TPM was cleared")
+                    else:
+                        self.unseal_to(sealed, key)
                 if parent:  # one Load; a refusal other than integrity is final: no second parent
                     self.assertEqual(self.run_with(None, "unseal", result.stdout).status, 0)
                     self.assertEqual(self.proxy.codes.count(LOAD), 1)

@@ -28,17 +28,33 @@ def wrapping_key(secret: bytes, enclave_point: bytes, ephemeral_point: bytes) ->
                 enclave_point + ephemeral_point).derive(secret)
 
 
-def secrets_left(command, stdin: bytes, needles: dict, stdout="/dev/null") -> list:
-    """The names of the needles (name: bytes) in the binary's memory at its last system call."""
+def memory_at_exit(command, stdin: bytes, stdout=None) -> tuple:
+    """The binary's memory at its last system call (a core taken by gdb), and its stdout when
+    not sent to the file named by stdout."""
     with tempfile.TemporaryDirectory() as tmp:
         pathlib.Path(tmp, "in").write_bytes(stdin)
         subprocess.run(["gdb", "-nx", "-batch", "-ex", "set use-coredump-filter off", "-ex",
-                        "catch syscall exit_group", "-ex", f"run {command} < {tmp}/in > {stdout}",
-                        "-ex", f"gcore {tmp}/core", "-ex", "kill", BIN], capture_output=True,
+                        "catch syscall exit_group", "-ex",
+                        f"run {command} < {tmp}/in > {stdout or tmp + '/out'}", "-ex",
+                        f"gcore {tmp}/core", "-ex", "kill", BIN], capture_output=True,
                        env=os.environ | {"MORVANE_CANARY": CANARY}, check=True)
-        memory = pathlib.Path(tmp, "core").read_bytes()
-    # From byte 16: a freed block's first 16 bytes hold the allocator's links.
-    return sorted(name for name, needle in needles.items() if needle[16:] in memory)
+        out = b"" if stdout else pathlib.Path(tmp, "out").read_bytes()
+        return pathlib.Path(tmp, "core").read_bytes(), out
+
+
+def agreement(record: dict) -> tuple:
+    """A record's enclave public key and point, ephemeral point, Z and wrapping key, worked out
+    with the TPM's key through the OpenSSL tpm2 provider."""
+    key_pem = pathlib.Path(os.environ["MORVANE_TEST_TPM_DIR"], "enclave.pem")
+    key_pem.write_text("-----BEGIN TSS2 PRIVATE KEY-----\n%s\n-----END TSS2 PRIVATE KEY-----\n"
+                       % "\n".join(textwrap.wrap(record["enclave"], 64)))
+    enclave_key = load_pem_public_key(openssl("pkey", "-in", key_pem, "-pubout"))
+    enclave_point, ephemeral = enclave_key.public_bytes(*X962), unb64(record["ephemeral"])
+    peer = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), ephemeral)
+    secret = openssl("pkeyutl", "-derive", "-inkey", key_pem, "-peerkey", "/dev/stdin",
+                     stdin=peer.public_bytes(Encoding.PEM, SPKI))
+    return enclave_key, enclave_point, ephemeral, secret, \
+        wrapping_key(secret, enclave_point, ephemeral)
 
 
 class Witness(BinaryTest):
@@ -50,16 +66,8 @@ class Witness(BinaryTest):
         cls.key = os.urandom(48)
         cls.sealed = run("seal", stdin=b64(cls.key).encode()).stdout
         cls.record = record_from_text(cls.sealed)
-        key_pem = pathlib.Path(os.environ["MORVANE_TEST_TPM_DIR"], "enclave.pem")
-        key_pem.write_text("-----BEGIN TSS2 PRIVATE KEY-----\n%s\n-----END TSS2 PRIVATE KEY-----\n"
-                           % "\n".join(textwrap.wrap(cls.record["enclave"], 64)))
-        cls.enclave_key = load_pem_public_key(openssl("pkey", "-in", key_pem, "-pubout"))
-        cls.enclave_point = cls.enclave_key.public_bytes(*X962)
-        cls.ephemeral = unb64(cls.record["ephemeral"])
-        peer = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), cls.ephemeral)
-        cls.secret = openssl("pkeyutl", "-derive", "-inkey", key_pem, "-peerkey", "/dev/stdin",
-                             stdin=peer.public_bytes(Encoding.PEM, SPKI))
-        cls.wrapping_key = wrapping_key(cls.secret, cls.enclave_point, cls.ephemeral)
+        cls.enclave_key, cls.enclave_point, cls.ephemeral, cls.secret, cls.wrapping_key = \
+            agreement(cls.record)
 
     def test_records_open_both_ways(self):
         box = unb64(self.record["box"])
@@ -84,10 +92,17 @@ class Witness(BinaryTest):
         if SANITIZED:
             self.skipTest("the sanitizers' shadow memory is too large to search")
         text = b64(self.key).encode()
-        needles = {"key": self.key, "key text": text, "canary": CANARY.encode()}
-        unsealing = needles | {"Z": self.secret, "wrapping key": self.wrapping_key}
-        for command, stdin, wanted, stdout in [("seal", text, needles, "/dev/null"),
-                                               ("unseal", self.sealed, unsealing, "/dev/null"),
-                                               ("unseal", self.sealed, unsealing, "/dev/full")]:
+        for command, stdin, stdout in [("seal", text, None), ("unseal", self.sealed, "/dev/null"),
+                                       ("unseal", self.sealed, "/dev/full")]:
             with self.subTest(command, stdout=stdout):
-                self.assertEqual(secrets_left(command, stdin, wanted, stdout), ["canary"])
+                memory, out = memory_at_exit(command, stdin, stdout)
+                # seal's own Z and wrapping key, from the record it printed
+                secret, key = (self.secret, self.wrapping_key) if stdout else \
+                    agreement(record_from_text(out))[3:]
+                needles = {"key": self.key, "key text": text, "Z": secret, "wrapping key": key}
+                # Reversed: the byte order of a BIGNUM's words on this machine.
+                needles |= {name + " reversed": needle[::-1] for name, needle in needles.items()}
+                needles["canary"] = CANARY.encode()
+                # From byte 16: a freed block's first 16 bytes hold the allocator's links.
+                self.assertEqual([name for name, needle in needles.items()
+                                  if needle[16:] in memory], ["canary"])

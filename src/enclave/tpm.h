@@ -82,8 +82,9 @@ class Tpm {
   // platform key), when the TPM has not been started, and for other TPM failures.
   bool canSeal();
 
-  // The platform's storage root key at 0x81000001 when it is exactly the TCG template's key,
-  // else ESYS_TR_NONE. Looked up once. Never flushed: it is not ours.
+  // The platform's storage root key at 0x81000001 when it has the TCG template's form and is a
+  // primary key of the owner hierarchy, else ESYS_TR_NONE. Its unique bytes cannot be checked: a
+  // key made from other ones is another key. Looked up once. Never flushed: it is not ours.
   ESYS_TR platformStorageRootKey();
 
   ESYS_CONTEXT* esys() const noexcept { return context_->get(); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every parser of untrusted input on the same arbitrary bytes, each judged by a property.
 #include <algorithm>
 #include <cstdint>

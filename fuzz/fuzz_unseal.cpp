@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unseal's input path (members, key file, point, box) against a software stand-in for the TPM: an
 // input damages one member of a record sealed at start by (position, XOR) triples, a last odd byte
 // cutting it short; unseal gives back the key or one of its own errors, never another key.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target's oracle over saved inputs, so its seeds guard every test run: a main for
 // builds without libFuzzer. Usage: replay_<target> FOLDER...
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console: the only code that touches standard input, output and error.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry: one command word, one command, one exit status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bytes of standard input, in pages of their own: it grows by moving its pages (mremap),
 // never by copying, so no stale copy of a key text stays behind and only the pages written count
 // towards the process's memory. Wiped before its pages are released. Move-only.

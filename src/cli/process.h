@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the process does for itself before it reads anything or touches the TSS or OpenSSL, in
 // the manner of OpenSSH's agent. Cannot fail in a way the run could report: a step the system
 // refuses is left out, except filling a closed standard descriptor, without which the run ends

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text handling for standard input: trimming white space and line breaks at both ends.
 #pragma once
 

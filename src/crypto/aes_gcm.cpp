@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "crypto/aes_gcm.h"
 
 #include <openssl/core_names.h>

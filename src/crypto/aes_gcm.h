@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AES-256-GCM with a 12-byte random nonce and a 16-byte tag, no associated data, in the
 // combined layout nonce || ciphertext || tag.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Blinding for a key agreement done by someone who must not learn its result: the TPM, across a
 // bus anyone with the hardware can listen to. The TPM is given r·Q (r a fresh random scalar, Q
 // the peer point) and answers d·r·Q; only this process, knowing r, turns that into d·Q.

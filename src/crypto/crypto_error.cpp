@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "crypto/crypto_error.h"
 
 #include <openssl/err.h>

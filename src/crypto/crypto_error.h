@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Errors of the software cryptography. what() is the short, stable text the user sees after
 // "sealing failed: " or "unsealing failed: "; it never holds secret material.
 #pragma once

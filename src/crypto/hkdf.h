@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HKDF (RFC 5869) with SHA-256, through OpenSSL's EVP_KDF "HKDF".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owners for OpenSSL handles: every handle this tool takes from OpenSSL is held by one of these.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // NIST P-256 key agreement in software (OpenSSL EVP). Values are plain, copyable C++ objects;
 // OpenSSL handles exist only inside a call.
 #pragma once

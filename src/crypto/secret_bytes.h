@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Byte and text containers for this tool. The tool's own copies of secrets (key bytes, key text,
 // shared secrets, wrapping keys, plaintexts) live in a Secret* container, whose allocator wipes
 // the whole allocation with OPENSSL_cleanse before releasing it, reallocations included; standard

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The watchdog's arming: every exchange with the TPM runs under alarm(), whose SIGALRM the front
 // end turns into the time-out line. A hung chip can be neither waited out nor asked to flush.
 #pragma once

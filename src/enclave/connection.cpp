@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <tss2/tss2_tctildr.h>
 #include <unistd.h>
 

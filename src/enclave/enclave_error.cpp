@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "enclave/enclave_error.h"
 
 #include <tss2/tss2_rc.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Errors of the TPM key service. what() is a short, stable, one-line text shown after the
 // command's lead-in; it never holds key material.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owners for tpm2-tss handles: the TCTI, the ESYS context and the buffers ESYS hands out.
 // Transient TPM objects have their own owner, Tpm::Object, which flushes them.
 #pragma once

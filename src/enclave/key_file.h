@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TPM 2.0 Key File (ASN.1 "TSS2 PRIVATE KEY", a loadable key under the owner's storage root
 // key) in DER: the blob that carries an enclave key between runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The TPM object templates this tool uses, and the checks that a public area is one of them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What tells a transient object of ours from another program's when a lost or damaged answer
 // leaves its handle in doubt. Plain data: it is made before the command is sent, and copying it
 // to the object's owner cannot fail once the TPM holds the object.

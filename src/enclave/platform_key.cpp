@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <endian.h>
 #include <openssl/evp.h>
 #include <tss2/tss2_mu.h>

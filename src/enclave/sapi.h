@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A SAPI context of its own over the same TCTI: once ESYS has refused an answer it may refuse
 // every later command, yet what the TPM holds for us must still go. Its memory is taken when the
 // TPM is connected, so that a flush allocates nothing.

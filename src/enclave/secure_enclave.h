@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The hardware key-agreement service. On Linux the Secure Enclave is the TPM 2.0: an enclave
 // key is a P-256 decrypt key under the TPM's ECC storage root key, and its blob is the TPM 2.0
 // Key File DER ("TSS2 PRIVATE KEY") that only the TPM which made it can load.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Holds SIGINT, SIGTERM and SIGHUP back while the TPM holds objects of this process. A TPM without
 // a resource manager keeps what a killed process loaded until someone flushes it by hand, and a
 // few such leftovers fill its slots for every later run. A held signal takes effect, with its usual

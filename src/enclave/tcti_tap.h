@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A pass-through TCTI in front of the real one. It tells whether the last answer was a TPM's
 // clean refusal, a bare header with an error code: after anything else (a damaged or lost
 // answer) an object the TPM loaded may be there without ESYS knowing it, and without a resource

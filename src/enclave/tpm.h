@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One connection to a TPM 2.0, shared by everything a process asks of the chip, and the owner of
 // the transient objects it loads there.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Our own codec rather than OpenSSL's EVP_DecodeBlock: that one skips white space and decodes
 // the padding as zero bytes, so it accepts texts the tool must refuse and miscounts lengths.
 // The character arithmetic follows BoringSSL's and libsodium's constant-time base64: masks made

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tool's one base64 form: RFC 4648 standard alphabet, "=" padding, one line.
 // The reader is strict: any character outside the alphabet (white space included), missing or
 // misplaced padding, or non-zero bits in the padding position make it fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tool's own error: a member of a sealed record that is not valid base64. Its text is the
 // name of its one value, "input".
 #pragma once

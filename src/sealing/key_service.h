@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What sealing asks of the hardware, as one small seam: new enclave keys, and keys restored from
 // their blobs. The TPM serves the tool; a software stand-in lets the fuzz targets run the whole
 // unseal input path (members, key file, point, box) without a chip.

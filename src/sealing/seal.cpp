@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sealing/seal.h"
 
 #include "crypto/aes_gcm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sealing: wraps key bytes under a new TPM-resident P-256 key. Works on bytes and records only.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sealed record and its text forms: the compact JSON object
 // {"enclave":…,"ephemeral":…,"box":…} and the sealed-key text, the base64 of that JSON.
 // None of the members is secret: the key travels only inside the AES-GCM box.

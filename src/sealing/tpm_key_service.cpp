@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "enclave/secure_enclave.h"
 #include "sealing/key_service.h"
 

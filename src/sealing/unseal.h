@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unsealing: gives back the key bytes that seal wrapped, on the machine whose TPM made the
 // enclave key. Works on records and bytes only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Derivation of the AES-256-GCM wrapping key from one P-256 key agreement:
 // HKDF-SHA-256(ikm = shared secret, salt = `salt`, info = enclave X9.63 || ephemeral X9.63).
 // The enclave point always comes first, whichever side derives. Cannot fail.

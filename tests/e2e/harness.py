@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The real binary inside `scripts/with-test-tpm --no-tpm`, beside software TPMs the tests start
 and stop, one at a time on 127.0.0.1:2321. MORVANE_QUICK=1 thins tables, skips the slowest test."""
 

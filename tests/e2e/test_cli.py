@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The command line through the real binary, with its software TPM, without it, and under a
 hostile caller. The mssim TCTI keeps its connection open, as /dev/tpmrm0 does, so one that lands on
 a closed descriptor 0-2 is caught; a stub acknowledges the simulator's platform port."""

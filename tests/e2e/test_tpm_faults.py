@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A TPM that misbehaves (tpm_proxy corrupts, loses, stalls or refuses commands): whatever it does,
 the binary prints no record that does not unseal, and leaves no object loaded in a TPM without a
 resource manager. tpm2-tools reach the swtpm through the proxy too, with no fault set."""

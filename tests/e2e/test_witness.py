@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Outside witnesses, the only independent check of the record format and the wrapping key: the
 OpenSSL tpm2 provider and python3-cryptography open a record the binary writes and make one it
 opens. Knowing Z, the TPM bus and the binary's memory at exit show neither Z nor the key leaks."""

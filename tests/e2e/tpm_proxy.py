@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """A TPM that misbehaves on demand: listens where the binary looks for its TPM (127.0.0.1:2321)
 and relays each connection to a swtpm on tpm_port."""
 

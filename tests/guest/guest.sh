@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: Apache-2.0
 # Helpers inside the guest.
 set -euo pipefail
 export TPM2TOOLS_TCTI=device:/dev/tpmrm0

@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the scenarios: `guest [scripts/vm run options] <<'EOF'` runs the script on stdin as
 # root in a fresh boot of the release's guest, after guest.sh.
 set -euo pipefail

@@ -3,7 +3,7 @@
 hostile caller. The mssim TCTI keeps its connection open, as /dev/tpmrm0 does, so one that lands on
 a closed descriptor 0-2 is caught; a stub acknowledges the simulator's platform port."""
 
-import base64, contextlib, os, pathlib, shutil, socket, subprocess, tempfile, threading, time
+import base64, contextlib, os, pathlib, socket, subprocess, tempfile, threading, time
 import unittest
 
 from harness import BIN, SANITIZED, BinaryTest, SoftwareTpm, b64, line, \
@@ -23,11 +23,9 @@ NOT_SEALED = [(text, "expected a sealed key on stdin") for text in [
 # Would put the tpm2 provider in charge of the binary's cryptography.
 TPM2_FIRST = b"openssl_conf = init\n[init]\nproviders = providers\n[providers]\ntpm2 = active\n" \
     b"default = active\n[active]\nactivate = 1\n"
-CRYPTSETUP = shutil.which("cryptsetup", path=os.environ["PATH"] + ":/usr/sbin:/sbin")
 # (X5, 5) lies on P-256.
 X5 = bytes.fromhex("d7325d7646cd60d80a92738ceb345f844cffaf35841022cab176f692de8de1d7")
 P256_P = 2**256 - 2**224 + 2**192 + 2**96 - 1
-OPEN = '"$MORVANE_BIN" unseal | base64 -d | "$0" open --test-passphrase --key-file=- "$1"'
 
 
 def acknowledge(server: socket.socket) -> None:
@@ -185,23 +183,3 @@ class Cli(BinaryTest):
         with open("/dev/zero", "rb") as zero:
             for command in ("seal", "unseal"):
                 self.assert_fails(run(command, stdin=zero, limit=256 << 20), "out of memory")
-
-    @unittest.skipUnless(CRYPTSETUP, "cryptsetup not installed (apt-get install cryptsetup-bin)")
-    def test_luks_recipe(self):
-        # A sealed key opens a LUKS2 volume through a pipe; a record from another TPM fails
-        # with the tool's line first and leaves the volume as it was.
-        key, volume = os.urandom(64), pathlib.Path(tempfile.mkdtemp(dir=TMP), "volume")
-        volume.write_bytes(bytes(20 << 20))
-        subprocess.run([CRYPTSETUP, "luksFormat", "-q", "--pbkdf", "pbkdf2", "--key-file=-",
-                        "--pbkdf-force-iterations", "1000", volume], input=key, check=True)
-        formatted, sealed = volume.read_bytes(), self.seal_key(key)
-        self.tpm.stop()
-        self.addCleanup(self.tpm.start)
-        for machine, failure in [(self.tpm, b""), (SoftwareTpm(ctrl=2330), line(
-                "unsealing failed: key was not made by this TPM, or the TPM was cleared"))]:
-            with self.subTest(failure=failure), machine:
-                opened = subprocess.run(["bash", "-c", OPEN, CRYPTSETUP, volume], input=sealed,
-                                        capture_output=True)
-                self.assertEqual((opened.returncode == 0, opened.stderr.startswith(failure)),
-                                 (not failure, True), opened.stderr)
-        self.assertEqual(volume.read_bytes(), formatted, "volume changed")

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: Apache-2.0
-"""morvane-keyvault-luks, its keyscript and its socket service on LUKS images in regular files,
+"""morvane-keyvault-luks and its socket service on LUKS images in regular files,
 which cryptsetup formats, reads and changes without device-mapper, beside a private swtpm."""
 
 import base64, json, os, pathlib, shutil, socket, subprocess, tempfile, unittest
@@ -167,34 +167,6 @@ class Luks(unittest.TestCase):
         self.assert_fails(self.run_luks("key", path), "token 0: unsealing failed: no TPM found")
         with SoftwareTpm():
             self.assert_fails(self.run_luks("key", path), f"token 0: unsealing failed: {CLEARED}")
-        self.tpm.start()
-
-    def test_keyscript_falls_back_to_askpass(self):
-        path = self.volume()
-        self.bind(path)
-        key = self.run_luks("key", path).stdout
-        askpass = ('#!/bin/sh\nprintf "asked: %s" "$1"\n', 0o755)
-        prefix = overlaid({"/usr/lib": {"cryptsetup/askpass": askpass}})
-        script = str(ROOT / "luks" / "keyscript")
-        asked = b"asked: Please unlock disk vault: "
-        damaged = self.volume()
-        cryptsetup("token", "import", "--json-file=-", damaged, stdin=json.dumps(
-            {"type": "morvane-keyvault", "keyslots": ["0"], "keyslot": "0", "sealed": "AA=="}
-        ).encode())
-        for source, tried, output, stderr in [
-                (path, "0", key, b""), (path, "1", asked, b""),
-                (damaged, "0", asked, line("token 0: expected a sealed key on stdin"))]:
-            with self.subTest(source=source, tried=tried):
-                env = self.env | {"CRYPTTAB_SOURCE": str(source), "CRYPTTAB_NAME": "vault",
-                                  "CRYPTTAB_TRIED": tried}
-                result = subprocess.run([*prefix, script, "none"], capture_output=True, env=env)
-                self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                 (0, output, stderr))
-        self.tpm.stop()  # waited for a while, then the passphrase
-        result = subprocess.run([*prefix, script, "none"], capture_output=True, env=env | {
-            "CRYPTTAB_SOURCE": str(path), "CRYPTTAB_TRIED": "0"})
-        self.assertEqual((result.stdout, result.stderr),
-                         (asked, line("token 0: unsealing failed: no TPM found")))
         self.tpm.start()
 
     def test_serve_answers_the_volume_that_asks(self):
